@@ -1,0 +1,17 @@
+#pragma once
+
+#include "helper/HelperService.h"
+#include "helper/Replies.h"
+
+#include <string>
+
+// Turns a job of /Library/LaunchAgents or /Library/LaunchDaemons on or off.
+// Refusals reply before returning; accepted requests reply later, once, from a
+// task on the shared concurrent executor.
+void setLaunchJob(std::string label, std::string plistPath, bool enabled, const HelperService& service,
+                  TextReply reply);
+
+// Boots a job out and deletes its plist or moves it into the client's Trash.
+// Replies exactly once before returning.
+void unloadLaunchDaemon(std::string label, std::string plistPath, bool toTrash, const HelperService& service,
+                        TextReply reply);

@@ -1,0 +1,7 @@
+#include "tools/PolicyOps.h"
+
+namespace PolicyOps {
+
+void addFileOps(Table&) {}
+
+}  // namespace PolicyOps

@@ -1,0 +1,7 @@
+#include "tools/PolicyOps.h"
+
+namespace PolicyOps {
+
+void addLaunchOps(Table&) {}
+
+}  // namespace PolicyOps

@@ -1,0 +1,7 @@
+#include "tools/PolicyOps.h"
+
+namespace PolicyOps {
+
+void addPrivacyOps(Table&) {}
+
+}  // namespace PolicyOps
