@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,13 +23,49 @@ struct Pipe {
     UniqueFd write;
 };
 
+// A descriptor numbered 0, 1 or 2 (the helper's own standard streams were
+// closed) would be overwritten by the child's redirections; it is moved up.
+bool keepAboveStandardStreams(UniqueFd& fd) {
+    if (fd.get() > STDERR_FILENO) return true;
+    int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (moved < 0) return false;
+    fd.reset(moved);
+    return true;
+}
+
 bool makePipe(Pipe& pipe) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return false;
     pipe.read.reset(fds[0]);
     pipe.write.reset(fds[1]);
-    return true;
+    return keepAboveStandardStreams(pipe.read) && keepAboveStandardStreams(pipe.write);
 }
+
+// The child starts with no blocked signals and every signal at its default
+// action, whatever the calling thread blocks or the helper ignores.
+struct SpawnAttributes {
+    posix_spawnattr_t attributes;
+    bool initialized = false;
+    int status;
+
+    SpawnAttributes() : status(posix_spawnattr_init(&attributes)) {
+        if (status != 0) return;
+        initialized = true;
+        sigset_t none, all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        sigdelset(&all, SIGKILL);
+        sigdelset(&all, SIGSTOP);
+        if ((status = posix_spawnattr_setsigmask(&attributes, &none)) != 0) return;
+        if ((status = posix_spawnattr_setsigdefault(&attributes, &all)) != 0) return;
+        status = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() {
+        if (initialized) posix_spawnattr_destroy(&attributes);
+    }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+};
 
 Result launchFailure(int code) {
     Result result;
@@ -73,6 +110,11 @@ void drain(UniqueFd& first, std::string& firstOut, UniqueFd& second, std::string
 }  // namespace
 
 Result run(const std::string& executable, const std::vector<std::string>& arguments, Streams streams) {
+    // A NUL byte would silently cut an argument short.
+    if (executable.find('\0') != std::string::npos) return launchFailure(EINVAL);
+    for (const auto& argument : arguments)
+        if (argument.find('\0') != std::string::npos) return launchFailure(EINVAL);
+
     Pipe out, err;
     if (!makePipe(out)) return launchFailure(errno);
     if (streams == Streams::separate && !makePipe(err)) return launchFailure(errno);
@@ -80,8 +122,12 @@ Result run(const std::string& executable, const std::vector<std::string>& argume
     posix_spawn_file_actions_t actions;
     if (int rc = posix_spawn_file_actions_init(&actions); rc != 0) return launchFailure(rc);
     int stderrSource = streams == Streams::separate ? err.write.get() : out.write.get();
-    posix_spawn_file_actions_adddup2(&actions, out.write.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, stderrSource, STDERR_FILENO);
+    int added = posix_spawn_file_actions_adddup2(&actions, out.write.get(), STDOUT_FILENO);
+    if (added == 0) added = posix_spawn_file_actions_adddup2(&actions, stderrSource, STDERR_FILENO);
+    if (added != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return launchFailure(added);
+    }
 
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
@@ -89,8 +135,14 @@ Result run(const std::string& executable, const std::vector<std::string>& argume
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
+    SpawnAttributes attributes;
+    if (attributes.status != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return launchFailure(attributes.status);
+    }
+
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawn(&pid, executable.c_str(), &actions, &attributes.attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return launchFailure(rc);
 

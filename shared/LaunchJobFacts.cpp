@@ -1,0 +1,152 @@
+#include "shared/LaunchJobFacts.h"
+
+#include "shared/PathText.h"
+#include "shared/UniqueFd.h"
+
+#include <fcntl.h>
+#include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// A text with a NUL byte names no file: the system would see a shorter path.
+bool namesAFile(std::string_view path) { return path.find('\0') == std::string_view::npos; }
+
+std::optional<struct stat> entryOf(std::string_view path) {
+    if (!namesAFile(path)) return std::nullopt;
+    struct stat st {};
+    if (::lstat(std::string(path).c_str(), &st) != 0) return std::nullopt;
+    return st;
+}
+
+std::optional<std::string> realPath(std::string_view path) {
+    if (!namesAFile(path)) return std::nullopt;
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(std::string(path).c_str(), nullptr), &std::free);
+    if (!resolved) return std::nullopt;
+    return std::string(resolved.get());
+}
+
+bool groupOrOtherWritable(const struct stat& st) { return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0; }
+bool otherWritable(const struct stat& st) { return (st.st_mode & S_IWOTH) != 0; }
+
+// The whole plist file, when it is still the regular file that lstat saw and
+// no longer than the limit.
+std::optional<std::string> plistBytes(const std::string& path, const struct stat& seen) {
+    if (seen.st_size > LaunchJobFacts::plistSizeLimit) return std::nullopt;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != seen.st_dev || st.st_ino != seen.st_ino)
+        return std::nullopt;
+
+    // One byte past the limit is read so that a file that grew is noticed.
+    std::string bytes(static_cast<size_t>(LaunchJobFacts::plistSizeLimit) + 1, '\0');
+    size_t filled = 0;
+    while (filled < bytes.size()) {
+        ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        filled += static_cast<size_t>(n);
+    }
+    if (filled > static_cast<size_t>(LaunchJobFacts::plistSizeLimit)) return std::nullopt;
+    bytes.resize(filled);
+    return bytes;
+}
+
+struct PlistFree {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using Plist = std::unique_ptr<std::remove_pointer_t<plist_t>, PlistFree>;
+
+std::optional<std::string> textValue(plist_t node) {
+    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    if (text == nullptr) return std::string();
+    return std::string(text, static_cast<size_t>(length));
+}
+
+// "Program" when it is a text; otherwise the first element of
+// "ProgramArguments" when that is a non-empty list of texts only.
+std::optional<std::string> programOf(plist_t dictionary) {
+    if (auto program = textValue(plist_dict_get_item(dictionary, "Program"))) return program;
+    plist_t arguments = plist_dict_get_item(dictionary, "ProgramArguments");
+    if (arguments == nullptr || plist_get_node_type(arguments) != PLIST_ARRAY) return std::nullopt;
+    uint32_t count = plist_array_get_size(arguments);
+    if (count == 0) return std::nullopt;
+    std::optional<std::string> first;
+    for (uint32_t i = 0; i < count; ++i) {
+        auto element = textValue(plist_array_get_item(arguments, i));
+        if (!element) return std::nullopt;
+        if (i == 0) first = std::move(element);
+    }
+    return first;
+}
+
+}  // namespace
+
+std::optional<ProgramIntegrity> ProgramIntegrity::read(std::string_view programPath) {
+    if (programPath.empty() || programPath.front() != '/' || programPath == "/") return std::nullopt;
+    auto program = entryOf(programPath);
+    if (!program) return std::nullopt;
+
+    std::string folder = PathText::deletingLastPathComponent(programPath);
+    auto parent = entryOf(folder);
+    if (!parent) return std::nullopt;
+
+    bool underWorldWritable = otherWritable(*parent);
+    while (folder != "/") {
+        folder = PathText::deletingLastPathComponent(folder);
+        if (folder.empty()) break;
+        auto above = entryOf(folder);
+        if (!above) return std::nullopt;
+        underWorldWritable = underWorldWritable || otherWritable(*above);
+    }
+
+    return ProgramIntegrity{
+        S_ISREG(program->st_mode), program->st_uid,   groupOrOtherWritable(*program),
+        parent->st_uid,            groupOrOtherWritable(*parent), underWorldWritable,
+    };
+}
+
+LaunchJobFacts LaunchJobFacts::read(std::string_view plistPath) {
+    LaunchJobFacts facts;
+    facts.plistPath = std::string(plistPath);
+
+    auto entry = entryOf(plistPath);
+    Plist dictionary;
+    if (entry && S_ISREG(entry->st_mode)) {
+        facts.isRegularFile = true;
+        if (auto bytes = plistBytes(facts.plistPath, *entry)) {
+            plist_t root = nullptr;
+            plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &root);
+            Plist parsed(root);
+            if (parsed && plist_get_node_type(parsed.get()) == PLIST_DICT) dictionary = std::move(parsed);
+        }
+    }
+    if (dictionary) {
+        facts.program = programOf(dictionary.get());
+        if (facts.program) facts.resolvedProgram = realPath(*facts.program);
+    }
+
+    facts.resolvedPath = realPath(plistPath);
+
+    if (entry) {
+        facts.ownerUID = entry->st_uid;
+        facts.writableByOthers = groupOrOtherWritable(*entry);
+    }
+
+    if (dictionary) facts.label = textValue(plist_dict_get_item(dictionary.get(), "Label"));
+
+    if (facts.resolvedProgram) facts.programIntegrity = ProgramIntegrity::read(*facts.resolvedProgram);
+    return facts;
+}
