@@ -1,6 +1,27 @@
 #include "helper/MotionRequest.h"
 
-// Placeholder until the motion sensor is built: nothing can be switched.
-void setMotionSensor(bool, HelperService&, BoolReply reply) { reply(false); }
+#include "helper/MotionSensor.h"
 
-void withdrawMotionUser(HelperService& service) { service.motionOn = false; }
+void setMotionSensor(bool enabled, HelperService& service, BoolReply reply, MotionSensor& sensor) {
+    if (enabled == service.motionOn) {
+        reply(true);
+        return;
+    }
+    // The connection's wish is recorded before the sensor is touched and kept
+    // whatever the outcome, so the opposite request later is counted normally.
+    service.motionOn = enabled;
+    reply(sensor.adjustUsers(enabled ? 1 : -1));
+}
+
+void withdrawMotionUser(HelperService& service, MotionSensor& sensor) {
+    if (!service.motionOn) return;
+    // Cleared first: both end handlers of one connection withdraw at most once.
+    service.motionOn = false;
+    sensor.adjustUsers(-1);
+}
+
+void setMotionSensor(bool enabled, HelperService& service, BoolReply reply) {
+    setMotionSensor(enabled, service, std::move(reply), MotionSensor::shared());
+}
+
+void withdrawMotionUser(HelperService& service) { withdrawMotionUser(service, MotionSensor::shared()); }

@@ -1,6 +1,29 @@
 #include "helper/PrivacyReset.h"
 
-// Placeholder until the privacy reset is built: every request is refused.
-void resetPrivacyPermission(const std::string&, const std::string&, TextReply reply) {
-    reply(std::string("Permission reset is not allowed"));
+#include "shared/TCCResetPolicy.h"
+#include "shared/UnicodeText.h"
+
+namespace {
+
+constexpr const char* notAllowed = "Permission reset is not allowed";
+constexpr const char* blankFailure = "tccutil failed";
+
+}  // namespace
+
+std::optional<std::string> privacyResetReply(const ChildProcess::Result& run) {
+    if (!run.launched) return run.launchError;
+    if (run.status == 0) return std::nullopt;
+    std::string text = UnicodeText::trimmedWhitespace(UnicodeText::repairedUTF8(run.output));
+    if (text.empty()) return std::string(blankFailure);
+    return text;
+}
+
+void resetPrivacyPermission(const std::string& service, const std::string& bundleID, TextReply reply) {
+    auto arguments = TCCResetPolicy::arguments(service, bundleID);
+    if (!arguments) {
+        reply(std::string(notAllowed));
+        return;
+    }
+    auto run = ChildProcess::run(std::string(TCCResetPolicy::toolPath), *arguments, ChildProcess::Streams::merged);
+    reply(privacyResetReply(run));
 }
