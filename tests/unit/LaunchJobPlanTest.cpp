@@ -1,0 +1,92 @@
+#include "shared/LaunchJobPlan.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+TEST(LaunchJobPlan, TargetAndSteps) {
+    EXPECT_EQ(LaunchJobPlan::target("system", "com.example.job"), "system/com.example.job");
+    EXPECT_EQ(LaunchJobPlan::target("gui/501", "a"), "gui/501/a");
+
+    auto enable = LaunchJobPlan::steps("gui/501", "com.example.job", "/Library/LaunchAgents/j.plist", true);
+    EXPECT_EQ(enable.persist, (Arguments{"enable", "gui/501/com.example.job"}));
+    EXPECT_EQ(enable.live, (Arguments{"bootstrap", "gui/501", "/Library/LaunchAgents/j.plist"}));
+
+    auto disable = LaunchJobPlan::steps("system", "com.example.job", "/Library/LaunchDaemons/j.plist", false);
+    EXPECT_EQ(disable.persist, (Arguments{"disable", "system/com.example.job"}));
+    EXPECT_EQ(disable.live, (Arguments{"bootout", "system/com.example.job"}));
+}
+
+TEST(LaunchJobPlan, FailureMessages) {
+    const std::tuple<Arguments, LaunchctlResult, std::string> cases[] = {
+        {{"bootstrap", "system", "/p"}, {3, "", "Bootstrap failed: 5: Input/output error\n"},
+         "launchctl bootstrap failed (3): Bootstrap failed: 5: Input/output error"},
+        {{"enable", "system/x"}, {1, "\n\n", ""}, "launchctl enable failed (1)"},
+        {{"bootout", "system/x"}, {113, "shown output", " "}, "launchctl bootout failed (113)"},
+        {{"bootout", "system/x"}, {113, "  shown output\n", ""}, "launchctl bootout failed (113): shown output"},
+        {{"kickstart"}, {-1, "", "Not allowed"}, "launchctl kickstart failed (-1): Not allowed"},
+        {{}, {-1, "", ""}, "launchctl  failed (-1)"},
+        {{"print", "x"}, {0, "", "\u2003odd\u00a0\r\n"}, "launchctl print failed (0): odd"},
+    };
+    for (const auto& [arguments, result, message] : cases)
+        EXPECT_EQ(launchctlFailureMessage(arguments, result), message) << message;
+}
+
+// Answers each verb from a script and records every argument list it ran.
+struct ScriptedRunner {
+    std::map<std::string, LaunchctlResult> answers;
+    std::vector<Arguments> calls;
+
+    LaunchJobPlan::Runner runner() {
+        return [this](const Arguments& arguments) {
+            calls.push_back(arguments);
+            auto it = answers.find(arguments.front());
+            return it == answers.end() ? LaunchctlResult{0, "", ""} : it->second;
+        };
+    }
+};
+
+struct SequenceCase {
+    const char* name;
+    bool enabled;
+    std::map<std::string, LaunchctlResult> answers;
+    std::vector<Arguments> calls;
+    std::optional<std::string> answer;
+};
+
+TEST(LaunchJobPlan, ChangeSequence) {
+    const std::string plist = "/Library/LaunchDaemons/j.plist";
+    const Arguments enable{"enable", "system/j"}, bootstrap{"bootstrap", "system", plist};
+    const Arguments disable{"disable", "system/j"}, bootout{"bootout", "system/j"}, print{"print", "system/j"};
+    const LaunchctlResult failed{5, "out\n", "Boom\n"};
+    const LaunchctlResult absent{113, "", "Could not find service\n"};
+
+    const SequenceCase cases[] = {
+        {"enable succeeds", true, {}, {enable, bootstrap}, std::nullopt},
+        {"enable fails first", true, {{"enable", failed}}, {enable}, "launchctl enable failed (5): Boom"},
+        {"bootstrap fails, job is loaded after all", true, {{"bootstrap", failed}}, {enable, bootstrap, print},
+         std::nullopt},
+        {"bootstrap fails, job not loaded", true, {{"bootstrap", failed}, {"print", absent}},
+         {enable, bootstrap, print}, "launchctl bootstrap failed (5): Boom"},
+        {"disable succeeds", false, {}, {disable, bootout}, std::nullopt},
+        {"disable fails first", false, {{"disable", failed}}, {disable}, "launchctl disable failed (5): Boom"},
+        {"bootout fails, job was not loaded", false, {{"bootout", failed}, {"print", absent}},
+         {disable, bootout, print}, std::nullopt},
+        {"bootout fails, job still loaded", false, {{"bootout", failed}}, {disable, bootout, print},
+         "launchctl bootout failed (5): Boom"},
+    };
+    for (const auto& c : cases) {
+        ScriptedRunner fake{c.answers, {}};
+        auto answer = LaunchJobPlan::apply("system", "j", plist, c.enabled, fake.runner());
+        EXPECT_EQ(answer, c.answer) << c.name;
+        EXPECT_EQ(fake.calls, c.calls) << c.name;
+    }
+}
+
+}  // namespace
