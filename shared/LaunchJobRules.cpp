@@ -2,24 +2,12 @@
 
 #include "shared/HelperConstants.h"
 #include "shared/PathText.h"
+#include "shared/SafetyPolicy.h"
 #include "shared/UnicodeText.h"
 
 namespace SafetyPolicy {
 
 namespace {
-
-// TEMPORARY until the shared path rules land.
-bool isNormalized(std::string_view path) {
-    if (path.size() < 2 || path.front() != '/' || path.back() == '/') return false;
-    size_t start = 1;
-    for (;;) {
-        size_t slash = path.find('/', start);
-        std::string_view piece = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
-        if (piece.empty() || piece == "." || piece == "..") return false;
-        if (slash == std::string_view::npos) return true;
-        start = slash + 1;
-    }
-}
 
 constexpr std::string_view plistSuffix = ".plist";
 constexpr size_t labelByteLimit = 255;
