@@ -1,0 +1,23 @@
+#include "helper/ListenerDelegate.h"
+#include "helper/OwnExecutable.h"
+#include "helper/StartupIdentity.h"
+#include "platform/Listener.h"
+#include "platform/MainLoop.h"
+#include "platform/WireProtocol.h"
+#include "shared/HelperConstants.h"
+
+// The helper daemon: no options, no configuration, no output. It serves its
+// one socket until a connection finds its executable replaced.
+int main(int argc, char** argv) {
+    setCommandLineFallback(argc > 0 ? argv[0] : nullptr);
+    ownExecutablePath();
+    startupIdentity();
+
+    // Both live as long as the process.
+    auto* delegate = new ListenerDelegate;
+    auto* listener = new Listener(Wire::socketPath(HelperConstants::machServiceName));
+    listener->setDelegate(
+        [delegate](const std::shared_ptr<Connection>& connection) { return delegate->shouldAcceptNewConnection(connection); });
+    if (!listener->resume()) return 1;
+    MainLoop::run(*listener);
+}

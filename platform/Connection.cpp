@@ -1,0 +1,130 @@
+#include "platform/Connection.h"
+
+#include "platform/FrameStream.h"
+#include "platform/PeerExecutable.h"
+
+#include <sys/socket.h>
+
+#include <chrono>
+
+namespace {
+
+// How long a reply sent from another thread may wait for a peer that does not
+// read, before the connection is dropped.
+constexpr std::chrono::seconds replyTimeout{10};
+
+// A body this large is not kept for the next request.
+constexpr std::size_t keptBodyCapacity = 256 * 1024;
+
+}  // namespace
+
+struct Connection::PendingReply {
+    PendingReply(std::shared_ptr<Connection> owner, uint64_t requestID)
+        : connection(std::move(owner)), id(requestID) {}
+    PendingReply(const PendingReply&) = delete;
+    PendingReply& operator=(const PendingReply&) = delete;
+
+    // A request whose reply was never called still counts as finished.
+    ~PendingReply() {
+        if (!sent.exchange(true)) connection->replyFinished();
+    }
+
+    void send(const Wire::ReplyValue& value) {
+        if (sent.exchange(true)) return;
+        connection->deliver(id, value);
+        connection->replyFinished();
+    }
+
+    const std::shared_ptr<Connection> connection;
+    const uint64_t id;
+    std::atomic<bool> sent{false};
+};
+
+Connection::Connection(UniqueFd socket) : socket_(std::move(socket)) {}
+
+Connection::~Connection() = default;
+
+void Connection::setCodeSigningRequirement(std::string requirement) { requirement_ = std::move(requirement); }
+
+uint32_t Connection::effectiveUserIdentifier() const {
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(socket_.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return UINT32_MAX;
+    return static_cast<uint32_t>(credentials.uid);
+}
+
+void Connection::setExportedObject(RequestHandler handler) { exportedObject_ = std::move(handler); }
+
+void Connection::setInvalidationHandler(std::function<void()> handler) { invalidationHandler_ = std::move(handler); }
+
+void Connection::setInterruptionHandler(std::function<void()> handler) { interruptionHandler_ = std::move(handler); }
+
+void Connection::resume() {
+    try {
+        std::thread([self = shared_from_this()] { self->serve(); }).detach();
+    } catch (const std::system_error&) {
+        // No thread to serve on: the connection ends before its first request.
+        drop();
+        if (invalidationHandler_) invalidationHandler_();
+    }
+}
+
+void Connection::serve() {
+    servingThread_ = std::this_thread::get_id();
+    if (requirement_.empty() || PeerExecutable::satisfiesRequirement(socket_.get(), requirement_)) {
+        FrameStream::Reader reader(socket_.get());
+        std::string body;
+        while (!dropped_) {
+            const auto status = reader.next(body);
+            if (status == FrameStream::ReadStatus::ended) {
+                // The peer has said all it will: its replies still due are sent first.
+                std::unique_lock lock(pendingLock_);
+                pendingDone_.wait(lock, [this] { return pendingReplies_ == 0; });
+                break;
+            }
+            if (status == FrameStream::ReadStatus::broken) break;
+            auto request = Wire::decodeRequest(body);
+            if (body.capacity() > keptBodyCapacity) std::string().swap(body);
+            if (!request) break;
+            {
+                std::lock_guard lock(pendingLock_);
+                ++pendingReplies_;
+            }
+            auto reply = std::make_shared<PendingReply>(shared_from_this(), request->id);
+            try {
+                exportedObject_(std::move(*request), [reply](Wire::ReplyValue value) { reply->send(value); });
+            } catch (...) {
+                break;
+            }
+        }
+    }
+    drop();
+    if (invalidationHandler_) invalidationHandler_();
+    // The handlers hold the exported object; a reply still due keeps only the socket.
+    exportedObject_ = nullptr;
+    invalidationHandler_ = nullptr;
+    interruptionHandler_ = nullptr;
+}
+
+void Connection::deliver(uint64_t id, const Wire::ReplyValue& value) {
+    if (dropped_) return;
+    const std::string frame = Wire::encodeReply({id, value});
+    if (std::this_thread::get_id() == servingThread_) {
+        std::lock_guard lock(writeLock_);
+        if (!FrameStream::writeAll(socket_.get(), frame)) drop();
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + replyTimeout;
+    std::unique_lock lock(writeLock_, deadline);
+    if (!lock.owns_lock() || !FrameStream::writeAllBefore(socket_.get(), frame, deadline)) drop();
+}
+
+void Connection::replyFinished() {
+    std::lock_guard lock(pendingLock_);
+    if (--pendingReplies_ == 0) pendingDone_.notify_all();
+}
+
+void Connection::drop() noexcept {
+    dropped_ = true;
+    ::shutdown(socket_.get(), SHUT_RDWR);
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/WireProtocol.h"
+#include "shared/UniqueFd.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// One accepted client socket. Once resumed it serves on a thread of its own,
+// its serial executor: it checks the peer against the code requirement, then
+// reads requests in the order they arrive and hands each to the exported
+// object together with a Responder. When the socket closes, or the connection
+// is dropped (a malformed frame, a peer that fails the requirement, a reply
+// that could not be delivered in time), the invalidation handler runs once on
+// that thread, after the requests it was serving have returned.
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    // Sends the reply of one request, once; later calls are ignored. It may be
+    // called from any thread and keeps the connection alive while held.
+    using Responder = std::function<void(Wire::ReplyValue)>;
+    using RequestHandler = std::function<void(Wire::Request, Responder)>;
+
+    explicit Connection(UniqueFd socket);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // The requirement the peer's executable must satisfy before any request is served.
+    void setCodeSigningRequirement(std::string requirement);
+    // The effective user of the peer when it connected.
+    uint32_t effectiveUserIdentifier() const;
+    void setExportedObject(RequestHandler handler);
+    void setInvalidationHandler(std::function<void()> handler);
+    // Kept for the interface's sake: nothing on this platform interrupts a connection.
+    void setInterruptionHandler(std::function<void()> handler);
+    // Starts serving. Called at most once.
+    void resume();
+
+private:
+    struct PendingReply;
+    friend struct PendingReply;
+
+    void serve();
+    void deliver(uint64_t id, const Wire::ReplyValue& value);
+    void replyFinished();
+    void drop() noexcept;
+
+    UniqueFd socket_;
+    std::string requirement_;
+    RequestHandler exportedObject_;
+    std::function<void()> invalidationHandler_;
+    std::function<void()> interruptionHandler_;
+    std::thread::id servingThread_;
+
+    std::timed_mutex writeLock_;  // one reply frame at a time
+    std::atomic<bool> dropped_{false};
+
+    std::mutex pendingLock_;
+    std::condition_variable pendingDone_;
+    std::size_t pendingReplies_ = 0;  // requests handed out whose reply has not been sent
+};

@@ -1,0 +1,94 @@
+#include "platform/FrameStream.h"
+
+#include "platform/WireProtocol.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace FrameStream {
+
+namespace {
+
+constexpr std::size_t chunk = 64 * 1024;
+
+}  // namespace
+
+bool Reader::fill(std::size_t wanted) {
+    while (buffer_.size() - start_ < wanted) {
+        if (start_ > 0 && start_ == buffer_.size()) {
+            buffer_.clear();
+            start_ = 0;
+        }
+        const std::size_t have = buffer_.size();
+        const std::size_t room = std::max(chunk, wanted - (have - start_));
+        buffer_.resize(have + room);
+        const ssize_t count = ::recv(fd_, buffer_.data() + have, room, 0);
+        buffer_.resize(have + (count > 0 ? static_cast<std::size_t>(count) : 0));
+        if (count > 0) continue;
+        if (count < 0 && errno == EINTR) continue;
+        failed_ = count < 0;
+        return false;
+    }
+    return true;
+}
+
+ReadStatus Reader::next(std::string& body) {
+    // A large body is not kept around once it has been handed out.
+    if (start_ == buffer_.size() && buffer_.capacity() > 4 * chunk) {
+        std::string().swap(buffer_);
+        start_ = 0;
+    }
+    if (!fill(Wire::headerLength)) {
+        return !failed_ && buffer_.size() == start_ ? ReadStatus::ended : ReadStatus::broken;
+    }
+    unsigned char header[Wire::headerLength];
+    std::memcpy(header, buffer_.data() + start_, Wire::headerLength);
+    const uint32_t length = Wire::bodyLength(header);
+    if (length > Wire::maxBodyLength) return ReadStatus::broken;
+    if (!fill(Wire::headerLength + length)) return ReadStatus::broken;
+    body.assign(buffer_, start_ + Wire::headerLength, length);
+    start_ += Wire::headerLength + length;
+    if (start_ == buffer_.size()) {
+        buffer_.clear();
+        start_ = 0;
+    } else if (start_ > buffer_.size() / 2) {
+        buffer_.erase(0, start_);
+        start_ = 0;
+    }
+    return ReadStatus::frame;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t count = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+bool writeAllBefore(int fd, std::string_view bytes, std::chrono::steady_clock::time_point deadline) {
+    while (!bytes.empty()) {
+        const ssize_t count = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (count >= 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(count));
+            continue;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd waiting{fd, POLLOUT, 0};
+        if (::poll(&waiting, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
+    }
+    return true;
+}
+
+}  // namespace FrameStream

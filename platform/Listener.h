@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/Connection.h"
+#include "platform/SerialExecutor.h"
+#include "shared/UniqueFd.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// The service's listening socket. The main loop accepts its connections; each
+// is handed to the delegate on the listener's own serial executor, which
+// answers whether to admit it. An admitted connection has been resumed by the
+// delegate; a refused one is closed without any call.
+class Listener {
+public:
+    using Delegate = std::function<bool(const std::shared_ptr<Connection>&)>;
+
+    // A listening socket handed over by socket activation (LISTEN_FDS for this
+    // process), or else a new Unix-domain stream socket bound at `path`: a stale
+    // socket file there is replaced and the socket is open to every user (mode
+    // 0666), admission being the delegate's affair.
+    explicit Listener(std::string path);
+
+    void setDelegate(Delegate delegate);
+    // Creates the socket and starts listening; false when that fails.
+    bool resume();
+
+    int fd() const { return socket_.get(); }
+
+    // Accepts every connection that is waiting and queues each for admission.
+    void acceptWaiting();
+
+private:
+    std::string path_;
+    Delegate delegate_;
+    UniqueFd socket_;
+    std::unique_ptr<SerialExecutor> admission_;
+};

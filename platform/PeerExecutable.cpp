@@ -1,0 +1,105 @@
+#include "platform/PeerExecutable.h"
+
+#include "platform/EmbeddedInfoPlist.h"
+#include "shared/PathText.h"
+#include "shared/UniqueFd.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <string>
+
+#ifndef SO_PEERPIDFD
+#define SO_PEERPIDFD 77
+#endif
+
+namespace PeerExecutable {
+
+namespace {
+
+// The peer's process descriptor, taken from the socket itself where the
+// kernel offers it, otherwise opened from the credentials' process number.
+UniqueFd peerProcess(int socket, pid_t pid) {
+    int pidfd = -1;
+    socklen_t length = sizeof pidfd;
+    if (::getsockopt(socket, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) == 0 && pidfd >= 0) {
+        ::fcntl(pidfd, F_SETFD, FD_CLOEXEC);
+        return UniqueFd(pidfd);
+    }
+    return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+}
+
+// The process is still running, so its number has not been reused.
+bool isAlive(int pidfd) { return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0; }
+
+bool isRootOwnedAndSealed(const struct stat& status) {
+    return status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+std::optional<std::string> linkTarget(const std::string& link) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
+    target.resize(static_cast<std::size_t>(length));
+    return target;
+}
+
+}  // namespace
+
+bool isInstalledByRoot(int fd, std::string_view path) {
+    struct stat file;
+    if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || !isRootOwnedAndSealed(file)) return false;
+    if (path.empty() || path.front() != '/') return false;
+
+    UniqueFd folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat status;
+    if (!folder || ::fstat(folder.get(), &status) != 0 || !isRootOwnedAndSealed(status)) return false;
+    const auto components = PathText::components(path);
+    if (components.empty()) return false;
+    for (std::size_t i = 0; i + 1 < components.size(); ++i) {
+        const std::string name(components[i]);
+        UniqueFd next(::openat(folder.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next || ::fstat(next.get(), &status) != 0 || !isRootOwnedAndSealed(status)) return false;
+        folder = std::move(next);
+    }
+    const std::string name(components.back());
+    if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    return status.st_dev == file.st_dev && status.st_ino == file.st_ino;
+}
+
+std::optional<CodeRequirement::ExecutableFacts> facts(int socket) {
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 || credentials.pid <= 0) {
+        return std::nullopt;
+    }
+    const UniqueFd process = peerProcess(socket, credentials.pid);
+    if (!process) return std::nullopt;
+
+    const std::string exeLink = "/proc/" + std::to_string(credentials.pid) + "/exe";
+    const UniqueFd executable(::open(exeLink.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    const auto path = linkTarget(exeLink);
+    if (!executable || !path) return std::nullopt;
+
+    CodeRequirement::ExecutableFacts result;
+    const auto identity = EmbeddedInfoPlist::identity(executable.get());
+    result.bundleIdentifier = identity.bundleIdentifier;
+    result.teamIdentifier = identity.teamIdentifier;
+    result.installedByRoot = isInstalledByRoot(executable.get(), *path);
+
+    if (!isAlive(process.get())) return std::nullopt;
+    return result;
+}
+
+bool satisfiesRequirement(int socket, std::string_view requirement) {
+    const auto peer = facts(socket);
+    return peer && CodeRequirement::isSatisfied(CodeRequirement::parse(requirement), *peer);
+}
+
+}  // namespace PeerExecutable
