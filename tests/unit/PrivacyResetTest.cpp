@@ -33,12 +33,12 @@ TEST(PrivacyReset, LaunchFailureRepliesWithTheSystemsText) {
 }
 
 TEST(PrivacyReset, RefusedPairsReplyOnceWithTheFixedText) {
-    for (auto [service, bundle] : {std::pair{"camera", "com.example.App"}, {"Camera", "com.apple.Safari"},
-                                   {"Camera", "com.kelto.sorvane"}, {"Camera", "nodots"}}) {
+    for (auto pair : {std::pair{"camera", "com.example.App"}, {"Camera", "com.apple.Safari"},
+                      {"Camera", "com.kelto.sorvane"}, {"Camera", "nodots"}}) {
         int replies = 0;
-        resetPrivacyPermission(service, bundle, [&](std::optional<std::string> text) {
+        resetPrivacyPermission(pair.first, pair.second, [&](std::optional<std::string> text) {
             ++replies;
-            EXPECT_EQ(text, "Permission reset is not allowed") << service << " " << bundle;
+            EXPECT_EQ(text, "Permission reset is not allowed") << pair.first << " " << pair.second;
         });
         EXPECT_EQ(replies, 1);
     }
