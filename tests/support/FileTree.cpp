@@ -1,0 +1,145 @@
+#include "support/FileTree.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace FileTree {
+
+namespace {
+
+void makeParents(const std::string& path) {
+    std::error_code error;
+    fs::create_directories(fs::path(path).parent_path(), error);
+    EXPECT_FALSE(error) << "making the folders above " << path << ": " << error.message();
+}
+
+void setOwnerAndMode(const std::string& path, Owner owner, mode_t mode) {
+    EXPECT_EQ(::lchown(path.c_str(), owner.uid, owner.gid), 0) << "chown " << path << ": " << std::strerror(errno);
+    EXPECT_EQ(::chmod(path.c_str(), mode), 0) << "chmod " << path << ": " << std::strerror(errno);
+}
+
+}  // namespace
+
+void makeFolder(const std::string& path, Owner owner, mode_t mode) {
+    makeParents(path);
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        ADD_FAILURE() << "mkdir " << path << ": " << std::strerror(errno);
+        return;
+    }
+    setOwnerAndMode(path, owner, mode);
+}
+
+void makeFile(const std::string& path, const std::string& content, Owner owner, mode_t mode) {
+    makeParents(path);
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << content;
+        EXPECT_TRUE(out.good()) << "writing " << path;
+    }
+    setOwnerAndMode(path, owner, mode);
+}
+
+void makeSymlink(const std::string& target, const std::string& path) {
+    makeParents(path);
+    ::unlink(path.c_str());
+    EXPECT_EQ(::symlink(target.c_str(), path.c_str()), 0) << "symlink " << path << ": " << std::strerror(errno);
+}
+
+std::size_t makeWideTree(const std::string& root, std::size_t folders, std::size_t filesPerFolder) {
+    // Folders are spread over two upper levels, so files lie three levels below the root.
+    std::size_t made = 0;
+    const std::size_t fanOut = 10;
+    for (std::size_t i = 0; i < folders; ++i) {
+        const std::string upper = root + "/d" + std::to_string(i / (fanOut * fanOut));
+        const std::string middle = upper + "/d" + std::to_string(i / fanOut % fanOut);
+        const std::string folder = middle + "/d" + std::to_string(i % fanOut);
+        std::error_code error;
+        for (const std::string* level : {&upper, &middle, &folder}) {
+            if (fs::create_directories(*level, error)) ++made;
+        }
+        EXPECT_FALSE(error) << folder << ": " << error.message();
+        for (std::size_t f = 0; f < filesPerFolder; ++f) {
+            const std::string file = folder + "/f" + std::to_string(f);
+            const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd < 0) {
+                ADD_FAILURE() << "create " << file << ": " << std::strerror(errno);
+                return made;
+            }
+            ::close(fd);
+            ++made;
+        }
+    }
+    return made;
+}
+
+void removeAll(const std::string& path) {
+    std::error_code error;
+    fs::remove_all(path, error);
+    EXPECT_FALSE(error) << "removing " << path << ": " << error.message();
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool isSymlink(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::optional<Owner> ownerOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    return Owner{st.st_uid, st.st_gid};
+}
+
+std::optional<mode_t> permissionsOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    return st.st_mode & 07777;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> entriesNotOwnedBy(const std::string& root, Owner owner) {
+    std::vector<std::string> others;
+    if (ownerOf(root) != owner) others.push_back(root);
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        if (ownerOf(it->path()) != owner) others.push_back(it->path());
+    }
+    return others;
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (auto it = fs::directory_iterator(folder, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+        names.push_back(it->path().filename());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string systemMessage(int code) { return std::strerror(code); }
+
+}  // namespace FileTree
