@@ -1,6 +1,7 @@
 #include "platform/EmbeddedInfoPlist.h"
 
 #include "platform/PlistNode.h"
+#include "platform/PlistShape.h"
 #include "shared/UnicodeText.h"
 
 #include <gelf.h>
@@ -15,6 +16,8 @@ namespace {
 
 constexpr std::string_view sectionName = "__info_plist";
 constexpr std::size_t maxSectionSize = 1 << 20;
+constexpr std::size_t maxNesting = 16;
+constexpr std::size_t maxXMLContainers = 256;
 
 bool libelfReady() {
     static const bool ready = elf_version(EV_CURRENT) != EV_NONE;
@@ -64,6 +67,10 @@ std::optional<std::string> sectionBytes(int fd) {
 Identity identity(int fd) {
     const auto bytes = sectionBytes(fd);
     if (!bytes) return {};
+    const bool binary = plist_is_binary(bytes->data(), static_cast<uint32_t>(bytes->size())) != 0;
+    if (binary ? !PlistShape::isShallowBinaryTree(*bytes, maxNesting) : !PlistShape::isSmallXML(*bytes, maxXMLContainers)) {
+        return {};
+    }
     plist_t raw = nullptr;
     plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &raw);
     const PlistNode root(raw);

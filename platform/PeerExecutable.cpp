@@ -62,6 +62,9 @@ bool isInstalledByRoot(int fd, std::string_view path) {
     if (!folder || ::fstat(folder.get(), &status) != 0 || !isRootOwnedAndSealed(status)) return false;
     const auto components = PathText::components(path);
     if (components.empty()) return false;
+    for (const auto component : components) {
+        if (component == "." || component == "..") return false;
+    }
     for (std::size_t i = 0; i + 1 < components.size(); ++i) {
         const std::string name(components[i]);
         UniqueFd next(::openat(folder.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

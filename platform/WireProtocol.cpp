@@ -1,6 +1,7 @@
 #include "platform/WireProtocol.h"
 
 #include "platform/PlistNode.h"
+#include "platform/PlistShape.h"
 #include "shared/UnicodeText.h"
 
 #include <plist/plist.h>
@@ -20,6 +21,9 @@ const std::array<SelectorInfo, 7> selectorTable{{
     {Selector::resetPrivacyPermission, "resetPrivacyPermissionWithService:bundleID:reply:", 2},
     {Selector::setLaunchJob, "setLaunchJobWithLabel:plistPath:enabled:reply:", 3},
 }};
+
+// Messages nest three containers deep at most (message, arguments, list of texts).
+constexpr std::size_t maxNesting = 8;
 
 // A string node's bytes when they are well-formed UTF-8.
 std::optional<std::string> stringValue(plist_t node) {
@@ -120,7 +124,7 @@ std::string frameOf(const PlistNode& message) {
 }
 
 PlistNode parsedDictionary(std::string_view body) {
-    if (body.empty() || body.size() > maxBodyLength) return nullptr;
+    if (body.size() > maxBodyLength || !PlistShape::isShallowBinaryTree(body, maxNesting)) return nullptr;
     plist_t raw = nullptr;
     plist_from_bin(body.data(), static_cast<uint32_t>(body.size()), &raw);
     PlistNode root(raw);

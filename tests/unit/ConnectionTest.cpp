@@ -1,0 +1,200 @@
+#include "client/HelperClient.h"
+#include "platform/Connection.h"
+#include "platform/WireProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// One connection served over a socket pair, without a code requirement, with
+// a test handler as its exported object.
+class ServedConnection {
+public:
+    explicit ServedConnection(Connection::RequestHandler handler) {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+        clientFd = fds[1];
+        auto connection = std::make_shared<Connection>(UniqueFd(fds[0]));
+        connection->setExportedObject(std::move(handler));
+        connection->setInvalidationHandler([this] {
+            std::lock_guard lock(mutex);
+            ++invalidations;
+            ended.notify_all();
+        });
+        connection->resume();
+        client = std::make_unique<HelperClient>(UniqueFd(clientFd));
+    }
+
+    // The connection's handlers refer to this object: it ends first.
+    ~ServedConnection() {
+        client.reset();
+        waitForEnd();
+    }
+
+    bool waitForEnd(std::chrono::milliseconds timeout = 5s) {
+        std::unique_lock lock(mutex);
+        return ended.wait_for(lock, timeout, [this] { return invalidations > 0; });
+    }
+
+    int invalidationCount() {
+        std::lock_guard lock(mutex);
+        return invalidations;
+    }
+
+    void sendRaw(const std::string& bytes) { ASSERT_EQ(::write(clientFd, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+
+    int clientFd = -1;
+    std::unique_ptr<HelperClient> client;
+
+private:
+    std::mutex mutex;
+    std::condition_variable ended;
+    int invalidations = 0;
+};
+
+// Replies with the selector's name at once.
+void echoSelector(Wire::Request request, Connection::Responder respond) {
+    respond(std::string(Wire::info(request.selector).name));
+}
+
+std::string frameOf(const std::string& body) {
+    const auto n = static_cast<uint32_t>(body.size());
+    std::string frame{char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+    return frame + body;
+}
+
+}  // namespace
+
+TEST(Connection, RepliesCarryTheirRequestIdsInArrivalOrder) {
+    ServedConnection served(echoSelector);
+    std::vector<uint64_t> sent;
+    for (int i = 0; i < 200; ++i) sent.push_back(*served.client->send(Wire::Selector::version, {}));
+    for (uint64_t id : sent) {
+        const auto reply = served.client->receive();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->id, id);
+        EXPECT_EQ(std::get<std::string>(reply->value), "versionWithReply:");
+    }
+}
+
+TEST(Connection, ReplyFromAnotherThreadMayFollowLaterRequestsAndIsSentOnce) {
+    std::vector<std::thread> workers;
+    ServedConnection served([&](Wire::Request request, Connection::Responder respond) {
+        if (request.selector != Wire::Selector::setLaunchJob) return respond(true);
+        workers.emplace_back([respond] {
+            std::this_thread::sleep_for(50ms);
+            respond(std::monostate{});
+            respond(std::string("a second reply is never sent"));
+        });
+    });
+    const auto slow = *served.client->send(Wire::Selector::setLaunchJob, {"label", "plist", true});
+    const auto fast = *served.client->send(Wire::Selector::version, {});
+    served.client->finishSending();
+    auto first = served.client->receive();
+    auto second = served.client->receive();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->id, fast);
+    EXPECT_EQ(second->id, slow);
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(second->value));
+    EXPECT_FALSE(served.client->receive()) << "closed after the half-closed client was served";
+    EXPECT_TRUE(served.waitForEnd());
+    for (auto& worker : workers) worker.join();
+    EXPECT_EQ(served.invalidationCount(), 1);
+}
+
+TEST(Connection, EndsOnlyAfterTheRequestInFlightHasReturned) {
+    std::atomic<bool> requestReturned{false};
+    std::atomic<bool> returnedBeforeEnd{false};
+    auto handler = [&](Wire::Request, Connection::Responder respond) {
+        std::this_thread::sleep_for(100ms);
+        respond(true);
+        requestReturned = true;
+    };
+    ServedConnection served(handler);
+    served.client->send(Wire::Selector::version, {});
+    ::shutdown(served.clientFd, SHUT_RDWR);
+    ASSERT_TRUE(served.waitForEnd());
+    returnedBeforeEnd = requestReturned.load();
+    EXPECT_TRUE(returnedBeforeEnd);
+    EXPECT_EQ(served.invalidationCount(), 1);
+}
+
+TEST(Connection, ReplyThatIsNeverCalledDoesNotHoldTheConnectionOpen) {
+    ServedConnection served([](Wire::Request, Connection::Responder) {});
+    served.client->send(Wire::Selector::version, {});
+    served.client->finishSending();
+    EXPECT_FALSE(served.client->receive());
+    EXPECT_TRUE(served.waitForEnd());
+}
+
+TEST(Connection, MalformedInputDropsTheConnection) {
+    const std::string tooManyArguments = [] {
+        Wire::Request request;
+        request.selector = Wire::Selector::version;
+        request.arguments = {"extra"};
+        return Wire::encodeRequest(request);
+    }();
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool closeAfter;
+    } cases[] = {
+        // Judged on the header alone: no body follows and the client stays open.
+        {"length above 16 MiB", std::string("\x01\x00\x00\x01", 4), false},
+        {"length of 4 GiB", std::string("\xff\xff\xff\xff", 4), false},
+        {"garbage body", frameOf("not a property list"), false},
+        {"XML body", frameOf("<?xml version=\"1.0\"?><plist><dict/></plist>"), false},
+        {"wrong shape", tooManyArguments, false},
+        {"frame cut short", std::string("\x00\x00\x00\x10" "bplist", 10), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        int served_requests = 0;
+        ServedConnection served([&](Wire::Request request, Connection::Responder respond) {
+            ++served_requests;
+            echoSelector(std::move(request), std::move(respond));
+        });
+        served.sendRaw(c.bytes);
+        if (c.closeAfter) served.client->finishSending();
+        EXPECT_TRUE(served.waitForEnd());
+        EXPECT_FALSE(served.client->receive());
+        EXPECT_EQ(served_requests, 0);
+        EXPECT_EQ(served.invalidationCount(), 1);
+    }
+}
+
+TEST(Connection, RequestsBeforeAMalformedFrameAreAnswered) {
+    ServedConnection served(echoSelector);
+    const auto id = *served.client->send(Wire::Selector::version, {});
+    served.sendRaw(frameOf("garbage"));
+    const auto reply = served.client->receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->id, id);
+    EXPECT_FALSE(served.client->receive());
+}
+
+TEST(Connection, ABlockedRequestDoesNotDelayAnotherConnection) {
+    std::mutex gate;
+    std::unique_lock held(gate);
+    ServedConnection blocked([&](Wire::Request, Connection::Responder respond) {
+        std::lock_guard wait(gate);
+        respond(true);
+    });
+    ServedConnection other(echoSelector);
+    blocked.client->send(Wire::Selector::removeItems, {});
+    EXPECT_TRUE(other.client->call(Wire::Selector::version, {}));
+    held.unlock();
+    blocked.client->finishSending();
+    EXPECT_TRUE(blocked.client->receive());
+}

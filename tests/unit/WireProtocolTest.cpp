@@ -1,0 +1,206 @@
+#include "platform/FrameStream.h"
+#include "platform/PlistNode.h"
+#include "platform/PlistShape.h"
+#include "platform/WireProtocol.h"
+#include "shared/UniqueFd.h"
+
+#include <gtest/gtest.h>
+
+#include <plist/plist.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+
+namespace {
+
+std::string bodyOf(const std::string& frame) { return frame.substr(Wire::headerLength); }
+
+std::string binary(plist_t message) {
+    PlistNode owner(message);
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(message, &bytes, &length);
+    std::string body(bytes, length);
+    plist_to_bin_free(bytes);
+    return body;
+}
+
+// A request dictionary; `arguments` is adopted (nullptr leaves the key out).
+plist_t message(plist_t id, const char* selector, plist_t arguments) {
+    plist_t dict = plist_new_dict();
+    if (id) plist_dict_set_item(dict, "id", id);
+    if (selector) plist_dict_set_item(dict, "selector", plist_new_string(selector));
+    if (arguments) plist_dict_set_item(dict, "arguments", arguments);
+    return dict;
+}
+
+plist_t array(std::initializer_list<plist_t> items) {
+    plist_t list = plist_new_array();
+    for (plist_t item : items) plist_array_append_item(list, item);
+    return list;
+}
+
+// A binary property list built object by object: containers name their
+// children by index; object 0 is the top.
+std::string handMade(const std::vector<std::string>& objects) {
+    std::string data = "bplist00";
+    std::vector<uint32_t> offsets;
+    for (const auto& object : objects) {
+        offsets.push_back(static_cast<uint32_t>(data.size()));
+        data += object;
+    }
+    const auto table = static_cast<uint64_t>(data.size());
+    auto put = [&](uint64_t value, int width) {
+        for (int i = width - 1; i >= 0; --i) data += char((value >> (8 * i)) & 0xff);
+    };
+    for (auto offset : offsets) put(offset, 4);
+    data += std::string(6, '\0');
+    data += char(4);
+    data += char(1);
+    put(objects.size(), 8);
+    put(0, 8);
+    put(table, 8);
+    return data;
+}
+
+}  // namespace
+
+TEST(WireProtocol, RequestsSurviveEncodingAndDecoding) {
+    Wire::Request request;
+    request.id = UINT64_MAX - 1;
+    request.selector = Wire::Selector::removeChosenItems;
+    request.arguments = {std::vector<std::string>{"/Users/ann/Desktop/Caf\u00e9", "/a/\u65e5\u672c"}, true};
+    const auto decoded = Wire::decodeRequest(bodyOf(Wire::encodeRequest(request)));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->id, request.id);
+    EXPECT_EQ(decoded->selector, request.selector);
+    EXPECT_EQ(decoded->arguments, request.arguments);
+}
+
+TEST(WireProtocol, RepliesSurviveEncodingAndDecoding) {
+    const Wire::ReplyValue values[] = {
+        std::monostate{},
+        std::string("1.6"),
+        Wire::TextDictionary{{"/Library/Caches/x", "Path is not allowed"}, {"/\u00e9", "stat x: No such file"}},
+        Wire::TextDictionary{},
+        true,
+        false,
+    };
+    for (const auto& value : values) {
+        const auto decoded = Wire::decodeReply(bodyOf(Wire::encodeReply({42, value})));
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->id, 42u);
+        EXPECT_EQ(decoded->value, value);
+    }
+}
+
+TEST(WireProtocol, FrameHeaderIsTheBigEndianBodyLength) {
+    const std::string frame = Wire::encodeRequest({});
+    const unsigned char header[4] = {static_cast<unsigned char>(frame[0]), static_cast<unsigned char>(frame[1]),
+                                     static_cast<unsigned char>(frame[2]), static_cast<unsigned char>(frame[3])};
+    EXPECT_EQ(Wire::bodyLength(header), frame.size() - 4);
+    const unsigned char big[4] = {0x01, 0x02, 0x03, 0x04};
+    EXPECT_EQ(Wire::bodyLength(big), 0x01020304u);
+}
+
+TEST(WireProtocol, MessagesOfTheWrongShapeAreRefused) {
+    const struct {
+        const char* what;
+        std::string body;
+    } cases[] = {
+        {"empty", ""},
+        {"garbage", "this is not a property list at all"},
+        {"not a dictionary", binary(array({plist_new_uint(1)}))},
+        {"id missing", binary(message(nullptr, "versionWithReply:", array({})))},
+        {"id not an integer", binary(message(plist_new_string("1"), "versionWithReply:", array({})))},
+        {"selector missing", binary(message(plist_new_uint(1), nullptr, array({})))},
+        {"selector unknown", binary(message(plist_new_uint(1), "versionWithReply", array({})))},
+        {"arguments missing", binary(message(plist_new_uint(1), "versionWithReply:", nullptr))},
+        {"arguments not an array", binary(message(plist_new_uint(1), "versionWithReply:", plist_new_dict()))},
+        {"too many arguments",
+         binary(message(plist_new_uint(1), "setMotionSensorWithEnabled:reply:", array({plist_new_bool(1), plist_new_bool(1)})))},
+    };
+    for (const auto& c : cases) EXPECT_FALSE(Wire::decodeRequest(c.body)) << c.what;
+}
+
+TEST(WireProtocol, ArgumentsOfAnotherTypeConvertAsAbsent) {
+    const auto body = binary(message(plist_new_uint(7), "unloadLaunchDaemonWithLabel:plistPath:toTrash:reply:",
+                                     array({plist_new_uint(5), plist_new_string("/p"), plist_new_uint(2)})));
+    auto request = Wire::decodeRequest(body);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(Wire::textArgument(*request, 0), "") << "an integer is not a text";
+    EXPECT_EQ(Wire::textArgument(*request, 1), "/p");
+    EXPECT_TRUE(Wire::flagArgument(*request, 2)) << "any non-zero integer is true";
+    EXPECT_FALSE(Wire::flagArgument(*request, 1)) << "a text is not a truth value";
+    EXPECT_FALSE(Wire::flagArgument(*request, 3)) << "missing";
+
+    const auto listBody = binary(message(plist_new_uint(8), "removeItemsAtPaths:toTrash:reply:",
+                                         array({array({plist_new_string("/a"), plist_new_uint(3), plist_new_string("/b")}),
+                                                plist_new_real(1.0)})));
+    request = Wire::decodeRequest(listBody);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(Wire::textListArgument(*request, 0), (std::vector<std::string>{"/a", "/b"}));
+    EXPECT_FALSE(Wire::flagArgument(*request, 1)) << "a real is not a truth value";
+    EXPECT_TRUE(Wire::textListArgument(*request, 1).empty());
+}
+
+TEST(WireProtocol, StringsThatAreNotUTF8ConvertAsAbsent) {
+    Wire::Request request;
+    request.selector = Wire::Selector::resetPrivacyPermission;
+    request.arguments = {"QQQQ", "com.example"};
+    std::string body = bodyOf(Wire::encodeRequest(request));
+    body.replace(body.find("QQQQ"), 4, "\xff\xfe\x41\x41");
+    const auto decoded = Wire::decodeRequest(body);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(Wire::textArgument(*decoded, 0), "");
+    EXPECT_EQ(Wire::textArgument(*decoded, 1), "com.example");
+}
+
+TEST(PlistShape, DeepOrSharedContainersAreRefusedBeforeParsing) {
+    const std::string emptyArray = "\xa0";
+    auto arrayOf = [](std::initializer_list<int> children) {
+        std::string object(1, char(0xa0 | children.size()));
+        for (int child : children) object += char(child);
+        return object;
+    };
+    EXPECT_TRUE(PlistShape::isShallowBinaryTree(handMade({arrayOf({1, 1}), "\x51x"}), 4)) << "shared scalar";
+    EXPECT_TRUE(PlistShape::isShallowBinaryTree(handMade({arrayOf({1}), arrayOf({2}), emptyArray}), 3));
+    EXPECT_FALSE(PlistShape::isShallowBinaryTree(handMade({arrayOf({1}), arrayOf({2}), emptyArray}), 2)) << "too deep";
+    EXPECT_FALSE(PlistShape::isShallowBinaryTree(handMade({arrayOf({0})}), 8)) << "cycle";
+    EXPECT_FALSE(PlistShape::isShallowBinaryTree(handMade({arrayOf({1, 1}), arrayOf({2, 2}), emptyArray}), 8))
+        << "shared container";
+    EXPECT_FALSE(PlistShape::isShallowBinaryTree(handMade({arrayOf({5})}), 8)) << "reference out of range";
+    std::string truncated = handMade({emptyArray});
+    truncated.resize(truncated.size() - 1);
+    EXPECT_FALSE(PlistShape::isShallowBinaryTree(truncated, 8));
+
+    // Nested deeper than any message: refused without reaching the parser.
+    EXPECT_FALSE(Wire::decodeRequest(handMade({arrayOf({1}), arrayOf({2}), arrayOf({3}), arrayOf({4}), arrayOf({5}),
+                                               arrayOf({6}), arrayOf({7}), arrayOf({8}), arrayOf({9}), emptyArray})));
+
+    EXPECT_TRUE(PlistShape::isSmallXML("<plist><dict><key>a</key><array/></dict></plist>", 2));
+    EXPECT_FALSE(PlistShape::isSmallXML("<plist><array><array><array></array></array></array></plist>", 2));
+}
+
+TEST(FrameStream, FramesAreReassembledAndOversizedLengthsRefusedUnread) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    UniqueFd reading(fds[0]), writing(fds[1]);
+    FrameStream::Reader reader(reading.get());
+    std::string body;
+
+    const std::string two = Wire::encodeRequest({}) + Wire::encodeReply({3, true});
+    for (char byte : two) ASSERT_EQ(::write(writing.get(), &byte, 1), 1);  // one byte at a time
+    ASSERT_EQ(reader.next(body), FrameStream::ReadStatus::frame);
+    EXPECT_TRUE(Wire::decodeRequest(body));
+    ASSERT_EQ(reader.next(body), FrameStream::ReadStatus::frame);
+    EXPECT_TRUE(Wire::decodeReply(body));
+
+    // Exactly 16 MiB is allowed; one byte more is refused before any body byte is read.
+    ASSERT_EQ(::write(writing.get(), "\x01\x00\x00\x01", 4), 4);
+    EXPECT_EQ(reader.next(body), FrameStream::ReadStatus::broken);
+
+    ::shutdown(writing.get(), SHUT_WR);
+    FrameStream::Reader atEnd(reading.get());
+    EXPECT_EQ(atEnd.next(body), FrameStream::ReadStatus::ended);
+}
