@@ -1,0 +1,147 @@
+// A client of the running helper for the daemon's benchmarks; it must be
+// admitted, so it carries the client identity and is run from a root-owned
+// folder inside the sandbox (see bench/run/version-*, helper-idle-rss).
+//
+//   HelperClientBench latency COUNT            one connection, COUNT version round trips
+//   HelperClientBench throughput CONNECTIONS MILLISECONDS [IN_FLIGHT]
+//   HelperClientBench connections COUNT        COUNT connections, one after the other
+//
+// Prints one JSON object with the figures.
+#include "platform/FrameStream.h"
+#include "platform/WireProtocol.h"
+#include "shared/UniqueFd.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "HelperClientBench: %s: %s\n", what, std::strerror(errno));
+    std::exit(1);
+}
+
+UniqueFd connectToHelper() {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, "/var/run/com.kelto.Sorvane.Helper", sizeof address.sun_path - 1);
+    if (!fd || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail("connect");
+    return fd;
+}
+
+std::string versionFrame(uint64_t id) {
+    Wire::Request request;
+    request.id = id;
+    request.selector = Wire::Selector::version;
+    return Wire::encodeRequest(request);
+}
+
+// Reads one reply and checks that it is the version answer.
+void expectVersion(FrameStream::Reader& reader) {
+    std::string body;
+    if (reader.next(body) != FrameStream::ReadStatus::frame) fail("the helper closed the connection");
+    const auto reply = Wire::decodeReply(body);
+    const auto* text = reply ? std::get_if<std::string>(&reply->value) : nullptr;
+    if (!text || *text != "1.6") {
+        errno = EPROTO;
+        fail("unexpected reply");
+    }
+}
+
+double percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(index, values.size() - 1)];
+}
+
+int latency(long count) {
+    UniqueFd fd = connectToHelper();
+    FrameStream::Reader reader(fd.get());
+    std::vector<double> micros;
+    micros.reserve(static_cast<std::size_t>(count));
+    const long warmUp = std::min(1000L, count);
+    for (long i = 0; i < warmUp + count; ++i) {
+        const std::string frame = versionFrame(static_cast<uint64_t>(i));
+        const auto start = Clock::now();
+        if (!FrameStream::writeAll(fd.get(), frame)) fail("write");
+        expectVersion(reader);
+        const std::chrono::duration<double, std::micro> took = Clock::now() - start;
+        if (i >= warmUp) micros.push_back(took.count());
+    }
+    std::printf("{\"p50\": %.1f, \"p99\": %.1f, \"count\": %ld}\n", percentile(micros, 0.50), percentile(micros, 0.99),
+                count);
+    return 0;
+}
+
+int throughput(int connections, long milliseconds, int inFlight) {
+    std::atomic<bool> stop{false};
+    std::atomic<long> answered{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < connections; ++c) {
+        clients.emplace_back([&] {
+            UniqueFd fd = connectToHelper();
+            FrameStream::Reader reader(fd.get());
+            uint64_t id = 0;
+            std::string window;
+            for (int i = 0; i < inFlight; ++i) window += versionFrame(++id);
+            if (!FrameStream::writeAll(fd.get(), window)) fail("write");
+            long mine = 0;
+            while (!stop.load(std::memory_order_relaxed)) {
+                expectVersion(reader);
+                ++mine;
+                if (!FrameStream::writeAll(fd.get(), versionFrame(++id))) fail("write");
+            }
+            for (int i = 0; i < inFlight; ++i) expectVersion(reader);
+            answered += mine;
+        });
+    }
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    stop = true;
+    const std::chrono::duration<double> took = Clock::now() - start;
+    for (auto& client : clients) client.join();
+    std::printf("{\"requests_per_second\": %.0f, \"connections\": %d, \"in_flight\": %d}\n",
+                static_cast<double>(answered.load()) / took.count(), connections, inFlight);
+    return 0;
+}
+
+int connectionsOneByOne(long count) {
+    const auto start = Clock::now();
+    for (long i = 0; i < count; ++i) {
+        UniqueFd fd = connectToHelper();
+        FrameStream::Reader reader(fd.get());
+        if (!FrameStream::writeAll(fd.get(), versionFrame(1))) fail("write");
+        expectVersion(reader);
+    }
+    const std::chrono::duration<double> took = Clock::now() - start;
+    std::printf("{\"connections\": %ld, \"seconds\": %.3f}\n", count, took.count());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "latency" && argc == 3) return latency(std::atol(argv[2]));
+    if (mode == "throughput" && (argc == 4 || argc == 5)) {
+        return throughput(std::atoi(argv[2]), std::atol(argv[3]), argc == 5 ? std::atoi(argv[4]) : 1);
+    }
+    if (mode == "connections" && argc == 3) return connectionsOneByOne(std::atol(argv[2]));
+    std::fprintf(stderr,
+                 "usage: HelperClientBench latency COUNT | throughput CONNECTIONS MILLISECONDS [IN_FLIGHT] | "
+                 "connections COUNT\n");
+    return 64;
+}
