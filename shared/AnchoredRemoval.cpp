@@ -1,0 +1,111 @@
+#include "shared/AnchoredFiles.h"
+#include "shared/AnchoredSystemCalls.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+namespace AnchoredFiles {
+
+namespace {
+
+// One folder being emptied: its open descriptor, its name in the folder above
+// and the listing read before its first entry was removed.
+struct Level {
+    UniqueFd folder;
+    std::string name;
+    std::vector<std::string> entries;
+    size_t next = 0;
+};
+
+// Removes the entry when it is not a folder; opens and lists it when it is.
+std::optional<Level> removeOrOpen(const std::string& name, int folder, dev_t device) {
+    // Most entries of a tree are files. The unlink that the inspection below
+    // would lead to for them is tried first: the system refuses it for a
+    // folder, so it removes exactly what the inspected path would remove, one
+    // call per file instead of two. A folder, or any unlink that fails, takes
+    // the inspected path, which reports the failure as it stands then.
+    if (SystemCalls::unlinkNonDirectory(folder, name.c_str()) == 0) return std::nullopt;
+
+    struct stat status;
+    if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) throw entryFailure("stat", name, errno);
+
+    if (!S_ISDIR(status.st_mode)) {
+        // Without AT_REMOVEDIR unlinkat never removes a folder and never
+        // follows a link: whatever this name holds now, no tree goes with it.
+        if (::unlinkat(folder, name.c_str(), 0) != 0) throw entryFailure("remove", name, errno);
+        return std::nullopt;
+    }
+
+    // A folder on another file system is a mount point: never entered.
+    if (status.st_dev != device) throw entryFailure("remove", name, EXDEV);
+
+    UniqueFd child = openChildDirectory(name, folder, FileIdentity{status.st_dev, status.st_ino});
+    std::vector<std::string> entries = listEntryNames(child.get());
+    return Level{std::move(child), name, std::move(entries)};
+}
+
+}  // namespace
+
+void remove(std::string_view name, std::string_view holdingFolder) {
+    if (!isPlainName(name)) throw Failure{"remove", EINVAL};
+
+    UniqueFd holding = openDirectory(holdingFolder);
+    struct stat status;
+    if (::fstat(holding.get(), &status) != 0) throw Failure{"stat " + std::string(holdingFolder), errno};
+
+    removeEntry(name, holding.get(), status.st_dev);
+}
+
+// Depth-first, one level at a time, with the levels on the heap rather than
+// the call stack: however deep a tree is, the only limit is the descriptors
+// it holds open (one per level), and a failure at any depth closes them all.
+void removeEntry(std::string_view name, int folder, dev_t device) {
+    std::optional<Level> item = removeOrOpen(std::string(name.substr(0, name.find('\0'))), folder, device);
+    if (!item) return;
+
+    std::vector<Level> levels;
+    levels.push_back(std::move(*item));
+    while (!levels.empty()) {
+        Level& top = levels.back();
+        if (top.next < top.entries.size()) {
+            std::optional<Level> sub = removeOrOpen(top.entries[top.next++], top.folder.get(), device);
+            if (sub) levels.push_back(std::move(*sub));  // `top` is not used past this point
+            continue;
+        }
+        // Every listed entry is gone; a folder that gained one meanwhile stays.
+        const int outer = levels.size() > 1 ? levels[levels.size() - 2].folder.get() : folder;
+        if (::unlinkat(outer, top.name.c_str(), AT_REMOVEDIR) != 0) throw entryFailure("remove", top.name, errno);
+        levels.pop_back();
+    }
+}
+
+std::vector<std::string> listEntryNames(int folder) {
+    // The stream works on a duplicate, which shares the read position but
+    // nothing else, and closes only the duplicate.
+    UniqueFd copy(SystemCalls::duplicate(folder));
+    if (!copy) throw Failure{"list", errno};
+
+    std::unique_ptr<DIR, int (*)(DIR*)> stream(::fdopendir(copy.get()), ::closedir);
+    if (!stream) throw Failure{"list", errno};
+    copy.release();  // now owned by the stream
+
+    ::rewinddir(stream.get());
+    std::vector<std::string> names;
+    // The end of the folder and a read error both end the listing.
+    while (const dirent* entry = ::readdir(stream.get())) {
+        const char* name = entry->d_name;
+        const size_t length = ::strnlen(name, sizeof entry->d_name);
+        if ((length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.')) continue;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+}  // namespace AnchoredFiles

@@ -1,0 +1,195 @@
+#include "shared/AnchoredFiles.h"
+#include "shared/AnchoredSystemCalls.h"
+#include "shared/PathText.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+
+namespace AnchoredFiles {
+
+namespace {
+
+constexpr int lastCandidate = 9999;
+constexpr mode_t trashMode = 0700;
+
+// One folder being handed over: its descriptor, whether anyone but this
+// process could change its entries meanwhile, and the listing still to go.
+struct HandOver {
+    UniqueFd folder;
+    bool sealed = false;
+    std::vector<std::string> entries;
+    size_t next = 0;
+};
+
+// Opens and lists a folder already judged by its identity.
+std::optional<HandOver> openForHandOver(const std::string& name, int folder, FileIdentity identity) {
+    try {
+        UniqueFd child = openChildDirectory(name, folder, identity);
+        struct stat status;
+        if (::fstat(child.get(), &status) != 0) return std::nullopt;
+        const bool sealed = status.st_uid == ::geteuid() && SystemCalls::onlyOwnerMayChangeEntries(status);
+        std::vector<std::string> entries;
+        try {
+            entries = listEntryNames(child.get());
+        } catch (const Failure&) {
+            // An unreadable listing counts as an empty one.
+        }
+        return HandOver{std::move(child), sealed, std::move(entries)};
+    } catch (const Failure&) {
+        return std::nullopt;
+    }
+}
+
+// Hands a non-folder to the user, or opens and lists a folder. Anything that
+// is not exactly as expected is left alone: an entry on another file system,
+// a file with further hard links (it is reachable from elsewhere and keeps
+// its owner), an entry that is not the object inspected.
+//
+// The entry is opened as itself (a link stays a link, a device or a FIFO is
+// not opened for reading) and judged on that descriptor, so the object
+// re-owned is exactly the object judged. In a sealed folder, whose entries
+// nobody but this process can change, the name cannot come to mean another
+// object, and the entry is judged and re-owned by name, without following a
+// link: two calls instead of four for most files of a tree.
+std::optional<HandOver> handOrOpen(const std::string& name, int folder, bool sealed, uid_t user, gid_t group,
+                                   dev_t device, std::optional<FileIdentity> expected) {
+    struct stat status;
+    if (sealed) {
+        if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || status.st_dev != device)
+            return std::nullopt;
+        if (!S_ISDIR(status.st_mode)) {
+            if (status.st_nlink == 1) (void)::fchownat(folder, name.c_str(), user, group, AT_SYMLINK_NOFOLLOW);
+            return std::nullopt;
+        }
+    } else {
+        UniqueFd entry(SystemCalls::openEntryItself(folder, name.c_str()));
+        if (!entry || ::fstat(entry.get(), &status) != 0 || status.st_dev != device) return std::nullopt;
+        if (!S_ISDIR(status.st_mode)) {
+            if (status.st_nlink == 1 && (!expected || *expected == FileIdentity{status.st_dev, status.st_ino}))
+                (void)SystemCalls::changeOwner(entry.get(), user, group);
+            return std::nullopt;
+        }
+    }
+    const FileIdentity identity{status.st_dev, status.st_ino};
+    if (expected && *expected != identity) return std::nullopt;
+    return openForHandOver(name, folder, identity);
+}
+
+// giveToUser, and when `expected` is set, only if the entry is that object.
+// A folder is re-owned after its contents: while its entries are handed
+// over it still belongs to whoever owned it, so the user cannot slip
+// anything into it meanwhile.
+// Best effort: running out of memory ends it like any other failure.
+void handOver(std::string_view name, int folder, uid_t user, gid_t group, dev_t device,
+              std::optional<FileIdentity> expected) noexcept try {
+    std::optional<HandOver> item =
+        handOrOpen(std::string(name.substr(0, name.find('\0'))), folder, false, user, group, device, expected);
+    if (!item) return;
+
+    std::vector<HandOver> levels;
+    levels.push_back(std::move(*item));
+    while (!levels.empty()) {
+        HandOver& top = levels.back();
+        if (top.next < top.entries.size()) {
+            std::optional<HandOver> sub = handOrOpen(top.entries[top.next++], top.folder.get(), top.sealed, user,
+                                                     group, device, std::nullopt);
+            if (sub) levels.push_back(std::move(*sub));  // `top` is not used past this point
+            continue;
+        }
+        (void)::fchown(top.folder.get(), user, group);
+        levels.pop_back();
+    }
+} catch (...) {
+}
+
+}  // namespace
+
+std::string moveToTrash(std::string_view name, std::string_view holdingFolder, std::string_view homeFolder,
+                        uid_t user, gid_t group) {
+    if (!isPlainName(name)) throw Failure{"move", EINVAL};
+    const std::string item(name);
+
+    UniqueFd holding = openDirectory(holdingFolder);
+    UniqueFd trash = openTrash(homeFolder, user, group);
+
+    struct stat status;
+    if (::fstatat(holding.get(), item.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        throw entryFailure("stat", item, errno);
+    const FileIdentity inspected{status.st_dev, status.st_ino};
+
+    // An entry already in the Trash is never replaced: the next name is tried.
+    std::string candidate = item;
+    for (int n = 2;; ++n) {
+        if (SystemCalls::renameExclusive(holding.get(), item.c_str(), trash.get(), candidate.c_str()) == 0) break;
+        if (errno != EEXIST || n > lastCandidate) throw entryFailure("move", item, errno);
+        candidate = trashCandidateName(item, n);
+    }
+
+    // The hand-over goes only to the object inspected above: if the item was
+    // replaced just before the rename, the newcomer is moved but not given.
+    struct stat trashStatus;
+    if (::fstat(trash.get(), &trashStatus) == 0)
+        handOver(candidate, trash.get(), user, group, trashStatus.st_dev, inspected);
+    return candidate;
+}
+
+UniqueFd openTrash(std::string_view homeFolder, uid_t user, gid_t group) {
+    const std::string name(trashName);
+    UniqueFd home = openDirectory(homeFolder);
+
+    const bool created = ::mkdirat(home.get(), name.c_str(), trashMode) == 0;
+    if (!created && errno != EEXIST) throw Failure{"create " + name, errno};
+
+    UniqueFd trash(::openat(home.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!trash) throw Failure{"open " + name, errno == ELOOP ? ENOTDIR : errno};
+
+    struct stat status;
+    if (::fstat(trash.get(), &status) != 0 || !S_ISDIR(status.st_mode)) throw Failure{"open " + name, ENOTDIR};
+
+    // A Trash made just now by this process is given to the user, provided it
+    // is still the empty folder it was made as.
+    if (created && status.st_uid != user && status.st_uid == ::geteuid()) {
+        try {
+            if (listEntryNames(trash.get()).empty()) {
+                (void)::fchown(trash.get(), user, group);
+                (void)::fchmod(trash.get(), trashMode);
+                (void)::fstat(trash.get(), &status);
+            }
+        } catch (const Failure&) {
+            // The folder stays as it is, and is judged below.
+        }
+    }
+
+    // An existing Trash is never taken over: it must already be the user's.
+    if (status.st_uid != user) throw Failure{".Trash is not the user's folder", EPERM};
+    return trash;
+}
+
+// The number goes between the base and the extension as PathText splits
+// them: "report.pdf" gives "report 2.pdf", "a.tar.gz" gives "a.tar 2.gz".
+// A name whose only "." is its first character (".profile") or that ends with
+// "." ("name.") has no extension, so the number simply follows it:
+// ".profile 2", "name. 2". The base is never empty (an extension needs a "."
+// after the first character), and the blank keeps every candidate different
+// from the name and from "." and "..".
+std::string trashCandidateName(std::string_view name, int n) {
+    const std::string extension = PathText::pathExtension(name);
+    std::string candidate = PathText::deletingPathExtension(name);
+    candidate += ' ';
+    candidate += std::to_string(n);
+    if (!extension.empty()) {
+        candidate += '.';
+        candidate += extension;
+    }
+    return candidate;
+}
+
+void giveToUser(std::string_view name, int folder, uid_t user, gid_t group, dev_t device) noexcept {
+    handOver(name, folder, user, group, device, std::nullopt);
+}
+
+}  // namespace AnchoredFiles
