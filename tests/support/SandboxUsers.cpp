@@ -33,7 +33,7 @@ Pipe makePipe() {
 }
 
 // Feeds `input` and drains both output pipes at once, until both have closed.
-void pump(UniqueFd in, const std::string& input, UniqueFd out, UniqueFd err, Run& run) {
+void pump(UniqueFd in, const std::string& input, UniqueFd out, UniqueFd err, ToolRun& run) {
     std::size_t written = 0;
     if (input.empty()) in.reset();
     if (in) ::fcntl(in.get(), F_SETFL, O_NONBLOCK);
@@ -65,9 +65,9 @@ void pump(UniqueFd in, const std::string& input, UniqueFd out, UniqueFd err, Run
 
 }  // namespace
 
-Run runAs(const User& user, const std::string& program, const std::vector<std::string>& arguments,
+ToolRun runAs(const User& user, const std::string& program, const std::vector<std::string>& arguments,
           const std::string& input) {
-    Run run;
+    ToolRun run;
     Pipe in = makePipe(), out = makePipe(), err = makePipe();
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
@@ -105,10 +105,10 @@ Run runAs(const User& user, const std::string& program, const std::vector<std::s
     return run;
 }
 
-Run ctl(const User& user, const std::vector<std::string>& arguments, const std::string& program) {
+ToolRun ctl(const User& user, const std::vector<std::string>& arguments, const std::string& program) {
     std::vector<std::string> words{"--json"};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    Run run = runAs(user, program, words);
+    ToolRun run = runAs(user, program, words);
     if (run.status == 0) {
         run.reply = nlohmann::json::parse(run.output, nullptr, false);
         if (run.reply.is_discarded()) {
@@ -125,7 +125,7 @@ Outcome removal(const char* verb, const User& user, const std::vector<std::strin
     std::vector<std::string> words{verb};
     if (toTrash) words.emplace_back("--trash");
     words.insert(words.end(), paths.begin(), paths.end());
-    const Run run = ctl(user, words);
+    const ToolRun run = ctl(user, words);
     Outcome outcome;
     if (run.status != 0 || !run.reply.is_object()) {
         ADD_FAILURE() << "sorvanectl " << verb << " as " << user.name << " ended with " << run.status

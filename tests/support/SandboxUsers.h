@@ -27,7 +27,7 @@ inline constexpr User nohome{503, 20, "nohome"};  // home /var/empty
 inline constexpr const char* sorvanectlPath = "/usr/local/bin/sorvanectl";
 inline constexpr const char* helperSocketPath = "/var/run/com.kelto.Sorvane.Helper";
 
-struct Run {
+struct ToolRun {
     int status = -1;       // exit code, or the signal number
     std::string output;    // standard output
     std::string error;     // standard error
@@ -36,7 +36,7 @@ struct Run {
 
 // Runs `program` (an absolute path, sorvanectl by default) as `user` with
 // "--json" and `arguments`, and parses the reply line.
-Run ctl(const User& user, const std::vector<std::string>& arguments, const std::string& program = sorvanectlPath);
+ToolRun ctl(const User& user, const std::vector<std::string>& arguments, const std::string& program = sorvanectlPath);
 
 // The removal requests through sorvanectl; the reply as a map. Fails the test
 // when sorvanectl did not answer with an object of texts.
@@ -46,7 +46,7 @@ Outcome removeChosenItems(const User& user, const std::vector<std::string>& path
 
 // Runs any program as `user` (root: unchanged) with `arguments`; `input` is
 // written to its standard input.
-Run runAs(const User& user, const std::string& program, const std::vector<std::string>& arguments,
+ToolRun runAs(const User& user, const std::string& program, const std::vector<std::string>& arguments,
           const std::string& input = "");
 
 // The helper's process number, as the sandbox recorded it; 0 when unknown.
