@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,22 +14,23 @@ namespace FrameStream {
 
 namespace {
 
-constexpr std::size_t chunk = 64 * 1024;
+constexpr std::size_t chunk = 16 * 1024;
 
 }  // namespace
 
 bool Reader::fill(std::size_t wanted) {
-    while (buffer_.size() - start_ < wanted) {
-        if (start_ > 0 && start_ == buffer_.size()) {
-            buffer_.clear();
+    while (end_ - start_ < wanted) {
+        if (start_ > 0 && start_ + wanted > buffer_.size()) {
+            std::memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
+            end_ -= start_;
             start_ = 0;
         }
-        const std::size_t have = buffer_.size();
-        const std::size_t room = std::max(chunk, wanted - (have - start_));
-        buffer_.resize(have + room);
-        const ssize_t count = ::recv(fd_, buffer_.data() + have, room, 0);
-        buffer_.resize(have + (count > 0 ? static_cast<std::size_t>(count) : 0));
-        if (count > 0) continue;
+        if (buffer_.size() < std::max(chunk, start_ + wanted)) buffer_.resize(std::max(chunk, start_ + wanted));
+        const ssize_t count = ::recv(fd_, buffer_.data() + end_, buffer_.size() - end_, 0);
+        if (count > 0) {
+            end_ += static_cast<std::size_t>(count);
+            continue;
+        }
         if (count < 0 && errno == EINTR) continue;
         failed_ = count < 0;
         return false;
@@ -37,28 +39,21 @@ bool Reader::fill(std::size_t wanted) {
 }
 
 ReadStatus Reader::next(std::string& body) {
-    // A large body is not kept around once it has been handed out.
-    if (start_ == buffer_.size() && buffer_.capacity() > 4 * chunk) {
-        std::string().swap(buffer_);
-        start_ = 0;
+    if (start_ == end_) {
+        start_ = end_ = 0;
+        // A large body is not kept around once it has been handed out.
+        if (buffer_.size() > 4 * chunk) std::vector<char>().swap(buffer_);
     }
     if (!fill(Wire::headerLength)) {
-        return !failed_ && buffer_.size() == start_ ? ReadStatus::ended : ReadStatus::broken;
+        return !failed_ && end_ == start_ ? ReadStatus::ended : ReadStatus::broken;
     }
     unsigned char header[Wire::headerLength];
     std::memcpy(header, buffer_.data() + start_, Wire::headerLength);
     const uint32_t length = Wire::bodyLength(header);
     if (length > Wire::maxBodyLength) return ReadStatus::broken;
     if (!fill(Wire::headerLength + length)) return ReadStatus::broken;
-    body.assign(buffer_, start_ + Wire::headerLength, length);
+    body.assign(buffer_.data() + start_ + Wire::headerLength, length);
     start_ += Wire::headerLength + length;
-    if (start_ == buffer_.size()) {
-        buffer_.clear();
-        start_ = 0;
-    } else if (start_ > buffer_.size() / 2) {
-        buffer_.erase(0, start_);
-        start_ = 0;
-    }
     return ReadStatus::frame;
 }
 

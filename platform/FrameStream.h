@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Reading and writing whole frames on a stream socket.
 namespace FrameStream {
@@ -26,9 +27,10 @@ private:
     bool fill(std::size_t wanted);  // false: end of file or error before `wanted` bytes were buffered
 
     int fd_;
-    std::string buffer_;
-    std::size_t start_ = 0;  // first unread byte in buffer_
-    bool failed_ = false;    // the last fill stopped on an error rather than at end of file
+    std::vector<char> buffer_;  // bytes [start_, end_) have arrived and are not yet handed out
+    std::size_t start_ = 0;
+    std::size_t end_ = 0;
+    bool failed_ = false;  // the last fill stopped on an error rather than at end of file
 };
 
 // Writes all bytes, blocking as long as the peer does not read.

@@ -1,0 +1,209 @@
+// The real daemon binary, started by socket activation or on its own, in a
+// private mount namespace whose /mnt (and /run) are fresh tmpfs mounts, so that
+// copies installed there by root pass admission and nothing on the host changes.
+#include "client/HelperClient.h"
+#include "platform/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+extern char** environ;
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string installed = "/mnt/bin";
+const std::string helperPath = installed + "/com.kelto.Sorvane.Helper";
+const std::string clientPath = installed + "/sorvanectl";
+const std::string activatedSocket = "/mnt/run/helper.sock";
+
+fs::path binaryDir() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path(); }
+
+void install(const fs::path& from, const std::string& to, uid_t owner = 0, mode_t mode = 0755) {
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    ASSERT_EQ(::chown(to.c_str(), owner, 0), 0);
+    ASSERT_EQ(::chmod(to.c_str(), mode), 0);
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// A helper process; stopped and reaped when the test ends.
+class RunningHelper {
+public:
+    // Through systemd-socket-activate on activatedSocket, or on its own path.
+    explicit RunningHelper(bool activated) {
+        const std::string socket = activated ? activatedSocket : HelperClient::socketPath();
+        if (activated) fs::remove(socket);
+        std::vector<std::string> words;
+        if (activated) words = {"/usr/bin/systemd-socket-activate", "-l", activatedSocket, helperPath};
+        else words = {helperPath};
+        std::vector<char*> argv;
+        for (auto& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        char* emptyEnvironment[] = {nullptr};
+        EXPECT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), activated ? environ : emptyEnvironment), 0);
+        EXPECT_TRUE(waitFor([&] { return fs::is_socket(socket); }));
+    }
+    ~RunningHelper() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    // The exit status once it ended on its own within the timeout, else nothing.
+    std::optional<int> exitStatus(std::chrono::milliseconds timeout) {
+        int status = 0;
+        if (!waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeout)) return std::nullopt;
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    int threadCount() const {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("Threads:")) return std::stoi(line.substr(8));
+        }
+        return -1;
+    }
+
+    pid_t pid = -1;
+};
+
+ChildProcess::Result shell(const std::string& command) {
+    return ChildProcess::run("/bin/sh", {"-c", command}, ChildProcess::Streams::separate);
+}
+
+class HelperDaemon : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (::geteuid() != 0 || ::mount("tmpfs", "/mnt", "tmpfs", 0, "mode=0755") != 0) {
+            skipped = true;
+            return;
+        }
+        fs::create_directories(installed);
+        fs::create_directories("/mnt/run");
+        install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath);
+        install(binaryDir() / "sorvanectl", clientPath);
+    }
+    void SetUp() override {
+        if (skipped) GTEST_SKIP() << "needs root in a private mount namespace";
+        ::setenv("SORVANE_HELPER_SOCKET", activatedSocket.c_str(), 1);
+    }
+    static inline bool skipped = false;
+};
+
+}  // namespace
+
+TEST_F(HelperDaemon, AnswersSorvanectlInOneShotAndSessionModes) {
+    RunningHelper helper(true);
+    auto result = shell(clientPath + " --json version");
+    EXPECT_EQ(result.status, 0) << result.error;
+    EXPECT_EQ(result.output, "\"1.6\"\n");
+
+    result = shell(clientPath + " --json remove /System/Library");
+    EXPECT_EQ(result.output, "{\"/System/Library\":\"Path is not allowed\"}\n");
+
+    result = shell("printf '%s\\n' '[\"version\"]' '' '[\"remove\",\"--trash\"]' '[\"motion\",\"off\"]' | " + clientPath +
+                   " session");
+    EXPECT_EQ(result.status, 0) << result.error;
+    EXPECT_EQ(result.output,
+              "{\"line\": 1, \"reply\": \"1.6\"}\n{\"line\": 3, \"reply\": {}}\n{\"line\": 4, \"reply\": true}\n");
+
+    result = shell(clientPath + " frobnicate");
+    EXPECT_EQ(result.status, 64);
+}
+
+TEST_F(HelperDaemon, OnlyTheApplicationInstalledByRootIsServed) {
+    RunningHelper helper(true);
+    fs::create_directories("/mnt/open");
+    ::chmod("/mnt/open", 0777);
+    const struct {
+        std::string path;
+        uid_t owner;
+        mode_t mode;
+        int status;
+    } cases[] = {
+        {installed + "/ctl-root", 0, 0755, 0},
+        {installed + "/ctl-user", 1000, 0755, 69},
+        {installed + "/ctl-group-writable", 0, 0775, 69},
+        {installed + "/ctl-other-writable", 0, 0757, 69},
+        {"/mnt/open/ctl", 0, 0755, 69},
+    };
+    for (const auto& c : cases) {
+        install(binaryDir() / "sorvanectl", c.path, c.owner, c.mode);
+        EXPECT_EQ(shell(c.path + " version").status, c.status) << c.path;
+    }
+    // The helper's own identity is not the application's; this test program has none.
+    EXPECT_EQ(shell("cp " + helperPath + " " + installed + "/x; true").status, 0);
+    auto client = HelperClient::connect(activatedSocket);
+    ASSERT_TRUE(client);
+    EXPECT_FALSE(client->call(Wire::Selector::version, {}));
+    EXPECT_EQ(shell(clientPath + " version").status, 0) << "still serving others";
+}
+
+TEST_F(HelperDaemon, ThreadsOfEndedConnectionsAreGone) {
+    RunningHelper helper(true);
+    ASSERT_EQ(shell(clientPath + " version").status, 0);
+    const int idle = 2;  // the main loop and the admission executor
+    for (int i = 0; i < 100; ++i) {
+        auto client = HelperClient::connect(activatedSocket);
+        ASSERT_TRUE(client);
+        client->call(Wire::Selector::version, {});
+    }
+    EXPECT_EQ(shell("for i in 1 2 3 4 5 6 7 8 9 10; do " + clientPath + " version >/dev/null || exit 1; done").status, 0);
+    EXPECT_TRUE(waitFor([&] { return helper.threadCount() == idle; })) << helper.threadCount() << " vs " << idle;
+}
+
+TEST_F(HelperDaemon, ReplacedExecutableRefusesTheNextConnectionAndEndsTheProcess) {
+    RunningHelper helper(true);
+    ASSERT_EQ(shell(clientPath + " version").status, 0);
+
+    // Changed in place (times and mode): still the same file.
+    ASSERT_EQ(shell("touch " + helperPath + " && chmod 0700 " + helperPath + " && chmod 0755 " + helperPath).status, 0);
+    ASSERT_EQ(shell(clientPath + " version").status, 0);
+
+    ASSERT_EQ(shell("cp " + helperPath + " " + helperPath + ".new && mv " + helperPath + ".new " + helperPath).status, 0);
+    const auto refused = std::chrono::steady_clock::now();
+    EXPECT_EQ(shell(clientPath + " version").status, 69);
+    shell(clientPath + " version");  // a second refusal schedules nothing new
+    const auto status = helper.exitStatus(3s);
+    const auto elapsed = std::chrono::steady_clock::now() - refused;
+    EXPECT_EQ(status, 0);
+    EXPECT_GE(elapsed, 150ms);
+    EXPECT_LT(elapsed, 2s);
+}
+
+TEST_F(HelperDaemon, WithoutActivationItMakesItsOwnSocketOverAStaleOne) {
+    ASSERT_EQ(::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755"), 0);
+    ::unsetenv("SORVANE_HELPER_SOCKET");
+    const std::string path = HelperClient::socketPath();
+    std::ofstream(path) << "stale";
+    {
+        RunningHelper helper(false);
+        struct stat status;
+        ASSERT_EQ(::stat(path.c_str(), &status), 0);
+        EXPECT_TRUE(S_ISSOCK(status.st_mode));
+        EXPECT_EQ(status.st_mode & 07777, 0666u);
+        EXPECT_EQ(shell(clientPath + " --json version").output, "\"1.6\"\n");
+    }
+    ::umount2("/run", MNT_DETACH);
+}
