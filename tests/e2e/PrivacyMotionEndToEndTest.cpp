@@ -47,14 +47,10 @@ struct PrivacyReset : testing::Test {
 };
 
 TEST_F(PrivacyReset, RefusedPairsStartNoProcess) {
-    const std::vector<std::pair<std::string, std::string>> pairs = {
-        {"camera", "com.example.App"},          {"Cameras", "com.example.App"},
-        {"Nope", "not an identifier"},          {"Camera", "com.apple"},
-        {"Camera", "COM.Apple.Safari"},         {"Camera", "com.kelto.Sorvane"},
-        {"Camera", "com.kelto.sorvane.HELPER"}, {"Camera", "noDots"},
-        {"Camera", "com..example"},             {"Camera", "com.-example"},
-        {"Camera", "com." + std::string(252, 'a')},  // 256 bytes
-        {"Camera", "--help.x"},                 {"", ""},
+    // One of each refusal, and an identifier that reads as an option.
+    const std::pair<const char*, const char*> pairs[] = {
+        {"camera", "com.example.App"}, {"Camera", "com..example"}, {"Camera", "COM.Apple.Safari"},
+        {"Camera", "com.kelto.sorvane.HELPER"}, {"Camera", "--help.x"},
     };
     for (const auto& [service, bundle] : pairs)
         EXPECT_EQ(reset(ann, service, bundle), refused) << service << " " << bundle;
