@@ -14,8 +14,10 @@
 
 namespace fs = std::filesystem;
 
-ScratchFolder::ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "anchored-XXXXXX").string();
+ScratchFolder::ScratchFolder() : ScratchFolder(fs::temp_directory_path().string()) {}
+
+ScratchFolder::ScratchFolder(const std::string& parent) {
+    std::string pattern = (fs::path(parent) / "scratch-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
         ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
         return;
@@ -40,7 +42,7 @@ TreeSnapshot snapshotOf(const std::string& root) {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) return;
         std::string text = std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + ":" +
-                           std::to_string(st.st_gid) + " links " + std::to_string(st.st_nlink);
+                           std::to_string(st.st_gid) + " inode " + std::to_string(st.st_ino);
         if (S_ISLNK(st.st_mode)) text += " -> " + fs::read_symlink(path).string();
         snapshot[fs::relative(path, root).string()] = text;
     };

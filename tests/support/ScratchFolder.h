@@ -5,12 +5,13 @@
 #include <map>
 #include <string>
 
-// A fresh folder for one test under the system's temporary folder, reached
-// through a path without symbolic links, removed with everything in it at
-// the end.
+// A fresh folder for one test under the system's temporary folder (or under
+// `parent`), reached through a path without symbolic links, removed with
+// everything in it at the end.
 class ScratchFolder {
 public:
     ScratchFolder();
+    explicit ScratchFolder(const std::string& parent);
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -26,7 +27,7 @@ private:
 // The number of descriptors this process has open now.
 int openDescriptorCount();
 
-// What a tree looks like, entry by entry (relative path to type, owner, mode,
-// link count and, for links, the target), without following links.
+// What a tree looks like, entry by entry (relative path to type, mode, owner,
+// inode and, for links, the target), without following links.
 using TreeSnapshot = std::map<std::string, std::string>;
 TreeSnapshot snapshotOf(const std::string& root);

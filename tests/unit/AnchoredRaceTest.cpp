@@ -1,0 +1,202 @@
+// An unprivileged attacker keeps rearranging what it owns while the anchored
+// operations run as root: it swaps a folder inside the tree with a symbolic
+// link to a canary tree and with a folder of its own, swaps the holding folder
+// itself (and the Trash) with links to canaries, and slips a hard link to a
+// canary file into the tree. The canaries must never lose an entry or change.
+#include "shared/AnchoredFiles.h"
+#include "support/FileTree.h"
+#include "support/ScratchFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using FileTree::Owner;
+
+constexpr int removalRounds = 2000;
+constexpr int trashRounds = 1000;
+constexpr Owner attacker{501, 20};
+
+// Paths the attacker swaps, pairwise, with renameat2(RENAME_EXCHANGE).
+using Swaps = std::vector<std::pair<std::string, std::string>>;
+
+// Runs `swaps` over and over, as the attacker's user, until stopped. Only
+// this thread changes its credentials (the raw system calls, unlike the
+// library's, act on the calling thread alone).
+class Attacker {
+public:
+    explicit Attacker(Swaps swaps) : swaps_(std::move(swaps)), thread_([this] { run(); }) {
+        while (exchanges_.load() < 4 && !failedToDrop_.load()) std::this_thread::yield();
+    }
+    ~Attacker() {
+        stop_ = true;
+        thread_.join();
+    }
+    bool droppedPrivileges() const { return !failedToDrop_.load(); }
+
+private:
+    void run() {
+        if (::syscall(SYS_setgroups, 0, nullptr) != 0 ||
+            ::syscall(SYS_setresgid, attacker.gid, attacker.gid, attacker.gid) != 0 ||
+            ::syscall(SYS_setresuid, attacker.uid, attacker.uid, attacker.uid) != 0) {
+            failedToDrop_ = true;
+            return;
+        }
+        for (size_t i = 0; !stop_.load(std::memory_order_relaxed); ++i) {
+            // Each pair is swapped twice in a row: out, and back again.
+            const auto& [a, b] = swaps_[(i / 2) % swaps_.size()];
+            ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+            exchanges_.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+
+    Swaps swaps_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> failedToDrop_{false};
+    std::atomic<long> exchanges_{0};
+    std::thread thread_;
+};
+
+// A memory file system keeps the many small rounds quick where there is one.
+std::string racePlace() {
+    struct stat st {};
+    return ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK) == 0
+               ? "/dev/shm"
+               : std::filesystem::temp_directory_path().string();
+}
+
+class AnchoredRaceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "the race needs root to play both sides";
+        ASSERT_EQ(::chmod(scratch.path().c_str(), 0755), 0);
+        // Canaries: root's trees that the attacker can point links at but not change.
+        FileTree::makeFile(scratch / "canary/c0", "canary");
+        FileTree::makeFile(scratch / "canary/c1", "canary");
+        FileTree::makeFile(scratch / "canary/deep/c2", "canary");
+        FileTree::makeFile(scratch / "canaryHold/item/c3", "canary");
+        FileTree::makeFile(scratch / "canaryHold/item/swap/c4", "canary");
+        canaries = snapshots();
+        descriptorsBefore = openDescriptorCount();
+    }
+    void TearDown() override {
+        if (IsSkipped()) return;
+        EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << "a descriptor leaked";
+    }
+
+    std::pair<TreeSnapshot, TreeSnapshot> snapshots() const {
+        return {snapshotOf(scratch / "canary"), snapshotOf(scratch / "canaryHold")};
+    }
+
+    // A fresh arena, all of it the attacker's but the `sealed` folder: the
+    // holding folder with the item, the attacker's spare folder and links,
+    // and a home folder with its Trash.
+    std::string makeArena() const {
+        const std::string arena = scratch / "arena";
+        FileTree::removeAll(arena);
+        FileTree::makeFolder(arena, attacker);
+        FileTree::makeFolder(arena + "/hold", attacker);
+        FileTree::makeFolder(arena + "/hold/item", attacker);
+        for (const char* file : {"a", "z", "swap/s0", "swap/s1"})
+            FileTree::makeFile(arena + "/hold/item/" + file, "", attacker);
+        FileTree::makeFolder(arena + "/hold/item/swap", attacker);
+        FileTree::makeFile(arena + "/hold/item/sealed/r0");
+        FileTree::makeFile(arena + "/hold/item/sealed/r1");
+        FileTree::makeFolder(arena + "/outside", attacker);
+        FileTree::makeFile(arena + "/outside/decoy/d0", "", attacker);
+        FileTree::makeFolder(arena + "/outside/decoy", attacker);
+        FileTree::makeSymlink(scratch / "canary", arena + "/outside/link");
+        FileTree::makeSymlink(scratch / "canaryHold", arena + "/holdLink");
+        EXPECT_EQ(::link((scratch / "canary/c0").c_str(), (arena + "/outside/hard").c_str()), 0);
+        FileTree::makeFolder(arena + "/home", attacker, 0750);
+        FileTree::makeFolder(arena + "/home/.Trash", attacker, 0700);
+        FileTree::makeSymlink(scratch / "canary", arena + "/home/trashLink");
+        for (const char* link : {"/outside/link", "/holdLink", "/home/trashLink"})
+            EXPECT_EQ(::lchown((arena + link).c_str(), attacker.uid, attacker.gid), 0);
+        return arena;
+    }
+
+    ScratchFolder scratch{racePlace()};
+    std::pair<TreeSnapshot, TreeSnapshot> canaries;
+    int descriptorsBefore = 0;
+};
+
+std::string outcomeOf(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const AnchoredFiles::Failure& failure) {
+        return failure.operation + " (" + std::to_string(failure.code) + ")";
+    }
+    return "done";
+}
+
+void print(const char* what, const std::map<std::string, int>& outcomes) {
+    std::printf("%s outcomes:\n", what);
+    for (const auto& [outcome, count] : outcomes) std::printf("  %6d  %s\n", count, outcome.c_str());
+}
+
+TEST_F(AnchoredRaceTest, RemovalNeverReachesOutsideTheTree) {
+    std::map<std::string, int> outcomes;
+    int identityChecks = 0;
+    for (int round = 0; round < removalRounds; ++round) {
+        const std::string arena = makeArena();
+        std::string outcome;
+        {
+            Attacker attack({{arena + "/hold/item/swap", arena + "/outside/link"},
+                             {arena + "/hold/item/swap", arena + "/outside/decoy"},
+                             {arena + "/hold", arena + "/holdLink"}});
+            ASSERT_TRUE(attack.droppedPrivileges());
+            try {
+                AnchoredFiles::remove("item", arena + "/hold");
+                outcome = "done";
+            } catch (const AnchoredFiles::Failure& failure) {
+                outcome = failure.operation + " (" + std::to_string(failure.code) + ")";
+                if (failure.code == EAGAIN) ++identityChecks;
+            }
+        }
+        ++outcomes[outcome];
+        ASSERT_EQ(snapshots(), canaries) << "round " << round << " ended with " << outcome;
+    }
+    print("removal", outcomes);
+    EXPECT_GT(outcomes["done"], 0);
+    EXPECT_GT(identityChecks, 0) << "the swap never fell between inspection and open";
+}
+
+TEST_F(AnchoredRaceTest, MoveToTrashNeverHandsOverAnythingOutsideTheItem) {
+    std::map<std::string, int> outcomes;
+    for (int round = 0; round < trashRounds; ++round) {
+        const std::string arena = makeArena();
+        std::string outcome;
+        {
+            Attacker attack({{arena + "/hold/item/swap", arena + "/outside/link"},
+                             {arena + "/hold/item/a", arena + "/outside/hard"},
+                             {arena + "/hold/item/swap", arena + "/outside/decoy"},
+                             {arena + "/hold", arena + "/holdLink"},
+                             {arena + "/home/.Trash", arena + "/home/trashLink"}});
+            ASSERT_TRUE(attack.droppedPrivileges());
+            outcome = outcomeOf([&] {
+                AnchoredFiles::moveToTrash("item", arena + "/hold", arena + "/home", attacker.uid, attacker.gid);
+            });
+        }
+        ++outcomes[outcome];
+        ASSERT_EQ(snapshots(), canaries) << "round " << round << " ended with " << outcome;
+    }
+    print("move to Trash", outcomes);
+    EXPECT_GT(outcomes["done"], 0);
+}
+
+}  // namespace
