@@ -1,0 +1,128 @@
+// Arbitrary bytes as what a client sends: a stream of frames read by the
+// helper's frame reader, each body decoded as a request (and, for the client's
+// side, as a reply). Whatever decodes is converted the way the request surface
+// converts arguments, encoded again, and must decode to the same message.
+
+#include "fuzz/FuzzCheck.h"
+#include "platform/FrameStream.h"
+#include "platform/WireProtocol.h"
+#include "shared/UniqueFd.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr auto check = fuzzCheck;
+
+// The body of a whole frame, after checking its header.
+std::string_view bodyOf(const std::string& frame) {
+    check(frame.size() >= Wire::headerLength, "frame shorter than its header");
+    unsigned char header[Wire::headerLength];
+    __builtin_memcpy(header, frame.data(), Wire::headerLength);
+    check(Wire::bodyLength(header) == frame.size() - Wire::headerLength, "header length differs from the body");
+    return std::string_view(frame).substr(Wire::headerLength);
+}
+
+// What the request surface does with a request: every operation converts its
+// arguments to the declared types, and never reads past them.
+void convertArguments(const Wire::Request& request) {
+    check(request.arguments.size() <= Wire::info(request.selector).arity, "more arguments than the selector takes");
+    for (std::size_t i = 0; i <= Wire::info(request.selector).arity; ++i) {
+        (void)Wire::textArgument(request, i);
+        (void)Wire::textListArgument(request, i);
+        (void)Wire::flagArgument(request, i);
+    }
+}
+
+// Texts with a NUL byte cannot be carried by the encoder (its strings end at
+// the first NUL); they are compared up to it.
+bool sameText(const std::string& decoded, const std::string& again) {
+    return decoded.substr(0, decoded.find('\0')) == again;
+}
+
+bool sameArgument(const Wire::Argument& decoded, const Wire::Argument& again) {
+    if (decoded.index() != again.index()) return false;
+    if (const auto* text = std::get_if<std::string>(&decoded)) return sameText(*text, std::get<std::string>(again));
+    if (const auto* texts = std::get_if<std::vector<std::string>>(&decoded)) {
+        const auto& others = std::get<std::vector<std::string>>(again);
+        if (texts->size() != others.size()) return false;
+        for (std::size_t i = 0; i < texts->size(); ++i)
+            if (!sameText((*texts)[i], others[i])) return false;
+        return true;
+    }
+    return decoded == again;
+}
+
+void roundTripRequest(const Wire::Request& request) {
+    const std::string frame = Wire::encodeRequest(request);
+    const auto again = Wire::decodeRequest(bodyOf(frame));
+    check(again.has_value(), "an encoded request does not decode");
+    check(again->id == request.id && again->selector == request.selector, "request id or selector changed");
+    check(again->arguments.size() == request.arguments.size(), "request argument count changed");
+    for (std::size_t i = 0; i < request.arguments.size(); ++i)
+        check(sameArgument(request.arguments[i], again->arguments[i]), "request argument changed");
+}
+
+void roundTripReply(const Wire::Reply& reply) {
+    const std::string frame = Wire::encodeReply(reply);
+    const auto again = Wire::decodeReply(bodyOf(frame));
+    check(again.has_value(), "an encoded reply does not decode");
+    check(again->id == reply.id && again->value.index() == reply.value.index(), "reply id or kind changed");
+    if (const auto* text = std::get_if<std::string>(&reply.value)) {
+        check(sameText(*text, std::get<std::string>(again->value)), "reply text changed");
+    } else if (const auto* texts = std::get_if<Wire::TextDictionary>(&reply.value)) {
+        // Keys that differ only after a NUL collapse into one.
+        Wire::TextDictionary expected;
+        for (const auto& [key, value] : *texts)
+            expected.emplace(key.substr(0, key.find('\0')), value.substr(0, value.find('\0')));
+        check(expected == std::get<Wire::TextDictionary>(again->value), "reply dictionary changed");
+    } else {
+        check(reply.value == again->value, "reply value changed");
+    }
+}
+
+void decodeBody(std::string_view body) {
+    if (auto request = Wire::decodeRequest(body)) {
+        convertArguments(*request);
+        roundTripRequest(*request);
+    }
+    if (auto reply = Wire::decodeReply(body)) roundTripReply(*reply);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    // What fits a socket's buffer is written at once, then the sending side is
+    // closed, as by a client that half-closes after its last frame.
+    if (size > 64 * 1024) return -1;
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) fuzzFailure("socketpair");
+    UniqueFd helperSide(ends[0]);
+    UniqueFd clientSide(ends[1]);
+    check(FrameStream::writeAll(clientSide.get(), std::string_view(reinterpret_cast<const char*>(data), size)),
+          "writing the input");
+    ::shutdown(clientSide.get(), SHUT_WR);
+
+    FrameStream::Reader reader(helperSide.get());
+    std::string body;
+    std::size_t consumed = 0;
+    for (;;) {
+        const auto status = reader.next(body);
+        if (status != FrameStream::ReadStatus::frame) {
+            check(status == FrameStream::ReadStatus::broken || consumed == size, "stream ended inside a frame");
+            break;
+        }
+        consumed += Wire::headerLength + body.size();
+        check(consumed <= size, "reader returned more than was sent");
+        decodeBody(body);
+    }
+
+    // The whole input as one body, too: most inputs are not a stream of frames.
+    decodeBody(std::string_view(reinterpret_cast<const char*>(data), size));
+    return 0;
+}
