@@ -1,10 +1,92 @@
 #include "helper/LaunchJobRequests.h"
 
-// Placeholder until the launch-job operations are built: every request is refused.
-void setLaunchJob(std::string, std::string, bool, const HelperService&, TextReply reply) {
-    reply(std::string("Launch job is not allowed"));
+#include "helper/Launchctl.h"
+#include "helper/OwnExecutable.h"
+#include "helper/RemovalRequests.h"
+#include "helper/ResolvedParentPath.h"
+#include "helper/SharedExecutor.h"
+#include "shared/AnchoredFiles.h"
+#include "shared/LaunchJobFacts.h"
+#include "shared/LaunchJobPlan.h"
+#include "shared/LaunchJobRules.h"
+#include "shared/OwnFiles.h"
+#include "shared/PathText.h"
+#include "shared/SafetyPolicy.h"
+
+#include <memory>
+
+namespace {
+
+constexpr std::string_view jobNotAllowed = "Launch job is not allowed";
+constexpr std::string_view programReplaceable = "The job's program could be replaced by another user: not turning it on";
+constexpr std::string_view trashNotFound = "The Trash of this user was not found";
+
+// What an accepted enable or disable request hands to its task on the shared
+// executor; the task owns it until it has replied.
+struct LaunchJobChange {
+    std::string domain;
+    std::string label;
+    std::string plistPath;
+    bool enabled;
+    TextReply reply;
+};
+
+}  // namespace
+
+void setLaunchJob(std::string label, std::string plistPath, bool enabled, const HelperService& service,
+                  TextReply reply) {
+    const LaunchJobFacts facts = LaunchJobFacts::read(plistPath);
+    if (!SafetyPolicy::privilegedLaunchJobToggleAllowed(label, facts)) return reply(std::string(jobNotAllowed));
+    const auto folder = SafetyPolicy::privilegedLaunchFolder(plistPath);
+    if (!folder) return reply(std::string(jobNotAllowed));
+    // Only turning a job on depends on who could replace its program.
+    if (enabled && !SafetyPolicy::privilegedLaunchJobEnableAllowed(label, facts, service.clientUID))
+        return reply(std::string(programReplaceable));
+
+    auto change = std::make_shared<LaunchJobChange>(LaunchJobChange{
+        PrivilegedLaunchFolder::domain(*folder, service.clientUID),
+        std::move(label),
+        std::move(plistPath),
+        enabled,
+        std::move(reply),
+    });
+    SharedExecutor::submit([change] {
+        auto answer = LaunchJobPlan::apply(change->domain, change->label, change->plistPath, change->enabled,
+                                           runLaunchctl);
+        change->reply(std::move(answer));
+    });
 }
 
-void unloadLaunchDaemon(std::string, std::string, bool, const HelperService&, TextReply reply) {
-    reply(std::string("Launch job is not allowed"));
+void unloadLaunchDaemon(std::string label, std::string plistPath, bool toTrash, const HelperService& service,
+                        TextReply reply) {
+    const auto home = clientHomeDirectory(service.clientUID);
+    const LaunchJobFacts facts = LaunchJobFacts::read(plistPath);
+    const auto holdingFolder = resolvedParentPath(plistPath);
+    if (!holdingFolder) return reply(std::string(jobNotAllowed));
+    if (!SafetyPolicy::privilegedLaunchJobUnloadAllowed(label, facts)) return reply(std::string(jobNotAllowed));
+    const auto policyHome = home ? std::optional<std::string_view>(*home) : std::nullopt;
+    if (!SafetyPolicy::privilegedRemovalAllowed(plistPath, *holdingFolder, policyHome))
+        return reply(std::string(jobNotAllowed));
+    if (OwnFiles::isProtected(plistPath, *holdingFolder, OwnFiles::protectedPaths(applicationBundlePath())))
+        return reply(std::string(jobNotAllowed));
+    const auto folder = SafetyPolicy::privilegedLaunchFolder(plistPath);
+    if (!folder) return reply(std::string(jobNotAllowed));
+
+    // Whether the job was loaded, and whether bootout worked, does not matter:
+    // the plist goes either way.
+    runLaunchctl({"bootout", LaunchJobPlan::target(PrivilegedLaunchFolder::domain(*folder, service.clientUID), label)});
+
+    const std::string name = PathText::lastPathComponent(plistPath);
+    try {
+        if (!toTrash) {
+            AnchoredFiles::remove(name, *holdingFolder);
+            return reply(std::nullopt);
+        }
+        if (!home) return reply(std::string(trashNotFound));
+        const TrashOwner owner = trashOwner(service.clientUID, *home);
+        AnchoredFiles::moveToTrash(name, *holdingFolder, owner.homeFolder, owner.user, owner.group);
+        return reply(std::nullopt);
+    } catch (const AnchoredFiles::Failure& failure) {
+        return reply(failure.description());
+    }
 }

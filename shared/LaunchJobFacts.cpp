@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <plist/plist.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,6 +93,39 @@ std::optional<std::string> programOf(plist_t dictionary) {
     return first;
 }
 
+LaunchJobFacts::PlistFields fieldsOf(std::string_view bytes) {
+    LaunchJobFacts::PlistFields fields;
+    plist_t root = nullptr;
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    Plist dictionary(root);
+    if (!dictionary || plist_get_node_type(dictionary.get()) != PLIST_DICT) return fields;
+    fields.program = programOf(dictionary.get());
+    fields.label = textValue(plist_dict_get_item(dictionary.get(), "Label"));
+    return fields;
+}
+
+// The property-list reader parses and frees nested containers recursively, at
+// about a hundred bytes of stack a level, and a binary plist within the size
+// limit can nest some 150,000 levels deep: more than a thread's usual stack.
+// So the parse, and the release of what it built, run on a thread of their
+// own whose stack holds the deepest plist the limit allows.
+constexpr size_t parserStackSize = size_t{64} << 20;
+
+struct ParseJob {
+    std::string_view bytes;
+    LaunchJobFacts::PlistFields fields;
+};
+
+void* parseOnThread(void* argument) {
+    auto* job = static_cast<ParseJob*>(argument);
+    try {
+        job->fields = fieldsOf(job->bytes);
+    } catch (...) {
+        job->fields = {};
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::optional<ProgramIntegrity> ProgramIntegrity::read(std::string_view programPath) {
@@ -118,25 +152,32 @@ std::optional<ProgramIntegrity> ProgramIntegrity::read(std::string_view programP
     };
 }
 
+LaunchJobFacts::PlistFields LaunchJobFacts::parsePlist(std::string_view bytes) {
+    if (bytes.size() > static_cast<size_t>(plistSizeLimit)) return {};
+    ParseJob job{bytes, {}};
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return {};
+    pthread_t thread;
+    bool started = pthread_attr_setstacksize(&attributes, parserStackSize) == 0 &&
+                   pthread_create(&thread, &attributes, parseOnThread, &job) == 0;
+    pthread_attr_destroy(&attributes);
+    if (!started) return {};
+    pthread_join(thread, nullptr);
+    return std::move(job.fields);
+}
+
 LaunchJobFacts LaunchJobFacts::read(std::string_view plistPath) {
     LaunchJobFacts facts;
     facts.plistPath = std::string(plistPath);
 
     auto entry = entryOf(plistPath);
-    Plist dictionary;
+    PlistFields fields;
     if (entry && S_ISREG(entry->st_mode)) {
         facts.isRegularFile = true;
-        if (auto bytes = plistBytes(facts.plistPath, *entry)) {
-            plist_t root = nullptr;
-            plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &root);
-            Plist parsed(root);
-            if (parsed && plist_get_node_type(parsed.get()) == PLIST_DICT) dictionary = std::move(parsed);
-        }
+        if (auto bytes = plistBytes(facts.plistPath, *entry)) fields = parsePlist(*bytes);
     }
-    if (dictionary) {
-        facts.program = programOf(dictionary.get());
-        if (facts.program) facts.resolvedProgram = realPath(*facts.program);
-    }
+    facts.program = std::move(fields.program);
+    if (facts.program) facts.resolvedProgram = realPath(*facts.program);
 
     facts.resolvedPath = realPath(plistPath);
 
@@ -145,7 +186,7 @@ LaunchJobFacts LaunchJobFacts::read(std::string_view plistPath) {
         facts.writableByOthers = groupOrOtherWritable(*entry);
     }
 
-    if (dictionary) facts.label = textValue(plist_dict_get_item(dictionary.get(), "Label"));
+    facts.label = std::move(fields.label);
 
     if (facts.resolvedProgram) facts.programIntegrity = ProgramIntegrity::read(*facts.resolvedProgram);
     return facts;

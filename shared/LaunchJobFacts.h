@@ -45,5 +45,15 @@ struct LaunchJobFacts {
 
     static LaunchJobFacts read(std::string_view plistPath);
 
+    // What `read` takes from a job plist's bytes (XML or binary): "Label" and
+    // the program, as above; both absent when the bytes are not a property
+    // list holding a dictionary, or are longer than the limit.
+    struct PlistFields {
+        std::optional<std::string> label;
+        std::optional<std::string> program;
+        friend bool operator==(const PlistFields&, const PlistFields&) = default;
+    };
+    static PlistFields parsePlist(std::string_view bytes);
+
     friend bool operator==(const LaunchJobFacts&, const LaunchJobFacts&) = default;
 };
