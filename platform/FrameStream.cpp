@@ -25,7 +25,10 @@ bool Reader::fill(std::size_t wanted) {
             end_ -= start_;
             start_ = 0;
         }
-        if (buffer_.size() < std::max(chunk, start_ + wanted)) buffer_.resize(std::max(chunk, start_ + wanted));
+        // The buffer grows a chunk at a time: a body takes memory as it
+        // arrives, not as its header announces it.
+        const std::size_t size = std::max(chunk, std::min(start_ + wanted, end_ + chunk));
+        if (buffer_.size() < size) buffer_.resize(size);
         const ssize_t count = ::recv(fd_, buffer_.data() + end_, buffer_.size() - end_, 0);
         if (count > 0) {
             end_ += static_cast<std::size_t>(count);
