@@ -1,67 +1,21 @@
-// Once its executable has been replaced, the helper refuses the next
-// connection and ends itself, with status 0, about 0.2 seconds later. This
-// ends the sandbox's helper, so it is a test program of its own.
-#include "support/RawClient.h"
-#include "support/SandboxUsers.h"
+// Once its executable has been replaced by a new file, the helper refuses the
+// next connection and ends itself. This ends the sandbox's helper, so it is a
+// test program of its own (as is HelperDeletionTest).
+#include "support/HelperLifetime.h"
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <thread>
-
-using namespace SandboxUsers;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string recordedStatus() {
-    std::ifstream in("/var/run/sandbox/helper.status");
-    std::string status;
-    in >> status;
-    return status;
-}
-
 TEST(HelperReplacement, ANewExecutableEndsTheHelperAfterRefusingTheNextConnection) {
     const std::string helper = "/Library/PrivilegedHelperTools/com.kelto.Sorvane.Helper";
-    const pid_t pid = helperPid();
-    ASSERT_GT(pid, 0);
-    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    ASSERT_GE(pidfd, 0);
-    UniqueFd helperProcess(pidfd);
-
-    RawClient early;
-    ASSERT_TRUE(early.versionAnswered(1)) << "admitted before the replacement";
-
-    // A new file under the same name: another inode.
-    std::filesystem::copy_file(helper, helper + ".new");
-    std::filesystem::rename(helper + ".new", helper);
-
-    RawClient late;
-    // Refused at once: the request may not even get through.
-    late.sendMessage(RawClient::request(2, "versionWithReply:", nlohmann::json::array()));
-    EXPECT_TRUE(late.closedWithoutReply());
-    const auto refused = Clock::now();
-
-    // Connections admitted before keep being served until the end.
-    EXPECT_TRUE(early.versionAnswered(3));
-
-    pollfd ended{helperProcess.get(), POLLIN, 0};
-    ASSERT_EQ(::poll(&ended, 1, 5000), 1) << "the helper did not end";
-    const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - refused);
-    EXPECT_GE(delay.count(), 50) << "ended too soon after the refusal";
-    EXPECT_LE(delay.count(), 2000) << "ended too late after the refusal";
-
-    for (int i = 0; i < 500 && recordedStatus().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(recordedStatus(), "0");
-
-    const ToolRun after = ctl(ann, {"version"});
-    EXPECT_EQ(after.status, 69) << "nobody serves after the helper ended";
+    expectHelperEndsAfterChange([&] {
+        // A new file under the same name: another inode.
+        std::filesystem::copy_file(helper, helper + ".new");
+        std::filesystem::rename(helper + ".new", helper);
+    });
 }
 
 }  // namespace

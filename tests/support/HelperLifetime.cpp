@@ -1,0 +1,59 @@
+#include "support/HelperLifetime.h"
+
+#include "support/RawClient.h"
+#include "support/SandboxUsers.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+std::string recordedStatus() {
+    std::ifstream in("/var/run/sandbox/helper.status");
+    std::string status;
+    in >> status;
+    return status;
+}
+
+}  // namespace
+
+void expectHelperEndsAfterChange(const std::function<void()>& change) {
+    using Clock = std::chrono::steady_clock;
+    const pid_t pid = SandboxUsers::helperPid();
+    ASSERT_GT(pid, 0);
+    UniqueFd helperProcess(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    ASSERT_TRUE(helperProcess.valid());
+
+    RawClient early;
+    ASSERT_TRUE(early.versionAnswered(1)) << "admitted before the change";
+
+    change();
+
+    RawClient late;
+    // Refused at once: the request may not even get through.
+    late.sendMessage(RawClient::request(2, "versionWithReply:", nlohmann::json::array()));
+    EXPECT_TRUE(late.closedWithoutReply());
+    const auto refused = Clock::now();
+
+    // Connections admitted before keep being served until the end.
+    EXPECT_TRUE(early.versionAnswered(3));
+
+    pollfd ended{helperProcess.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&ended, 1, 5000), 1) << "the helper did not end";
+    const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - refused);
+    EXPECT_GE(delay.count(), 50) << "ended too soon after the refusal";
+    EXPECT_LE(delay.count(), 2000) << "ended too late after the refusal";
+
+    for (int i = 0; i < 500 && recordedStatus().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(recordedStatus(), "0");
+
+    const SandboxUsers::ToolRun after = SandboxUsers::ctl(SandboxUsers::ann, {"version"});
+    EXPECT_EQ(after.status, 69) << "nobody serves after the helper ended";
+}
