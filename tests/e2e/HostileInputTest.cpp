@@ -130,6 +130,40 @@ TEST(HostileInput, ArgumentsOfTheWrongTypeAreTakenAsAbsent) {
     removeAll(item);
 }
 
+TEST(HostileInput, EveryOperationTakesArgumentsOfTheWrongTypeAsAbsent) {
+    struct Case {
+        const char* selector;
+        json arguments;
+        json reply;  // the whole reply message but its id; no "reply" key stands for a nil text
+    };
+    const std::vector<Case> cases = {
+        {"versionWithReply:", json::array(), {{"reply", "1.6"}}},
+        // Empty texts: refused before anything runs.
+        {"resetPrivacyPermissionWithService:bundleID:reply:", json::array({5, true}),
+         {{"reply", "Permission reset is not allowed"}}},
+        {"resetPrivacyPermissionWithService:bundleID:reply:", json::array(), {{"reply", "Permission reset is not allowed"}}},
+        {"unloadLaunchDaemonWithLabel:plistPath:toTrash:reply:", json::array({1, json::array(), "yes"}),
+         {{"reply", "Launch job is not allowed"}}},
+        {"setLaunchJobWithLabel:plistPath:enabled:reply:", json::array({json::object(), json::array({"x"})}),
+         {{"reply", "Launch job is not allowed"}}},
+        // A text is no truth value: switching off what this connection never switched on changes nothing.
+        {"setMotionSensorWithEnabled:reply:", json::array({"on"}), {{"reply", true}}},
+        // A reset the tool carried out replies with a nil text: no "reply" key at all.
+        {"resetPrivacyPermissionWithService:bundleID:reply:", json::array({"Camera", "com.example.app"}), json::object()},
+    };
+    RawClient client;
+    uint64_t id = 100;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.selector) + " " + c.arguments.dump());
+        ASSERT_TRUE(client.sendMessage(RawClient::request(++id, c.selector, c.arguments)));
+        const RawClient::Received received = client.receive();
+        ASSERT_EQ(received.status, RawClient::Status::reply);
+        json expected = c.reply;
+        expected["id"] = id;
+        EXPECT_EQ(received.message, expected);
+    }
+}
+
 TEST(HostileInput, APathListHoldingOtherValuesIsAnsweredOnce) {
     const std::string item = "/Library/Caches/com.example.Mixed";
     makeFile(item, "x");
