@@ -6,9 +6,14 @@
 #include "platform/WireProtocol.h"
 #include "shared/HelperConstants.h"
 
+#include <malloc.h>
+
 // The helper daemon: no options, no configuration, no output. It serves its
 // one socket until a connection finds its executable replaced.
 int main(int argc, char** argv) {
+    // Every connection has a thread of its own; a few shared heaps keep the
+    // memory of connections that have ended from piling up per thread.
+    ::mallopt(M_ARENA_MAX, 2);
     setCommandLineFallback(argc > 0 ? argv[0] : nullptr);
     ownExecutablePath();
     startupIdentity();

@@ -110,13 +110,34 @@ void Connection::deliver(uint64_t id, const Wire::ReplyValue& value) {
     if (dropped_) return;
     const std::string frame = Wire::encodeReply({id, value});
     if (std::this_thread::get_id() == servingThread_) {
-        std::lock_guard lock(writeLock_);
+        beginWriting(std::nullopt);
         if (!FrameStream::writeAll(socket_.get(), frame)) drop();
+        endWriting();
         return;
     }
     const auto deadline = std::chrono::steady_clock::now() + replyTimeout;
-    std::unique_lock lock(writeLock_, deadline);
-    if (!lock.owns_lock() || !FrameStream::writeAllBefore(socket_.get(), frame, deadline)) drop();
+    if (!beginWriting(deadline)) return drop();
+    if (!FrameStream::writeAllBefore(socket_.get(), frame, deadline)) drop();
+    endWriting();
+}
+
+bool Connection::beginWriting(std::optional<std::chrono::steady_clock::time_point> deadline) {
+    std::unique_lock lock(writeState_);
+    if (!deadline) {
+        writeFree_.wait(lock, [this] { return !writing_; });
+    } else if (!writeFree_.wait_until(lock, *deadline, [this] { return !writing_; })) {
+        return false;
+    }
+    writing_ = true;
+    return true;
+}
+
+void Connection::endWriting() {
+    {
+        std::lock_guard lock(writeState_);
+        writing_ = false;
+    }
+    writeFree_.notify_one();
 }
 
 void Connection::replyFinished() {

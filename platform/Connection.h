@@ -4,11 +4,13 @@
 #include "shared/UniqueFd.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -50,6 +52,8 @@ private:
     void deliver(uint64_t id, const Wire::ReplyValue& value);
     void replyFinished();
     void drop() noexcept;
+    bool beginWriting(std::optional<std::chrono::steady_clock::time_point> deadline);
+    void endWriting();
 
     UniqueFd socket_;
     std::string requirement_;
@@ -58,7 +62,11 @@ private:
     std::function<void()> interruptionHandler_;
     std::thread::id servingThread_;
 
-    std::timed_mutex writeLock_;  // one reply frame at a time
+    // One reply frame at a time: `writing_` is the write lock, taken with a
+    // deadline by threads other than the serving one.
+    std::mutex writeState_;
+    std::condition_variable writeFree_;
+    bool writing_ = false;
     std::atomic<bool> dropped_{false};
 
     std::mutex pendingLock_;
