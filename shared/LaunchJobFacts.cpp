@@ -1,6 +1,7 @@
 #include "shared/LaunchJobFacts.h"
 
 #include "shared/PathText.h"
+#include "shared/PlistShape.h"
 #include "shared/UniqueFd.h"
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -154,6 +156,12 @@ std::optional<ProgramIntegrity> ProgramIntegrity::read(std::string_view programP
 
 LaunchJobFacts::PlistFields LaunchJobFacts::parsePlist(std::string_view bytes) {
     if (bytes.size() > static_cast<size_t>(plistSizeLimit)) return {};
+    // The reader copies a container once for every reference to it: a binary
+    // plist whose containers refer to one another twice over, level after
+    // level, would take exponential time and memory. Only trees are read.
+    if (bytes.starts_with("bplist") &&
+        !PlistShape::isShallowBinaryTree(bytes, std::numeric_limits<std::size_t>::max()))
+        return {};
     ParseJob job{bytes, {}};
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) return {};

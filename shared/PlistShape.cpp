@@ -1,4 +1,4 @@
-#include "platform/PlistShape.h"
+#include "shared/PlistShape.h"
 
 #include <cstdint>
 #include <utility>
