@@ -6,6 +6,7 @@
 
 #include <plist/plist.h>
 
+#include <climits>
 #include <cstdlib>
 
 namespace Wire {
@@ -123,6 +124,34 @@ std::string frameOf(const PlistNode& message) {
     return frame;
 }
 
+// libplist takes several microseconds to write even the smallest binary
+// property list. A message that differs from the previous one on this thread
+// only in its id reuses that encoding with the id patched in: the id is written
+// as a placeholder that needs all 8 bytes (integer marker 0x13), so any id
+// below 2^63 fits the same bytes.
+constexpr uint64_t idPlaceholder = 0x7EDCBA9876543210;
+constexpr uint64_t largestPatchableID = INT64_MAX;
+
+struct EncodedTemplate {
+    std::string frame;
+    std::size_t idAt = std::string::npos;  // first byte of the 8 id bytes
+
+    void adopt(std::string encoded) {
+        frame = std::move(encoded);
+        std::string marker(1, '\x13');
+        for (int shift = 56; shift >= 0; shift -= 8) marker += static_cast<char>((idPlaceholder >> shift) & 0xff);
+        const std::size_t found = frame.find(marker);
+        idAt = found == std::string::npos || frame.find(marker, found + 1) != std::string::npos ? std::string::npos
+                                                                                              : found + 1;
+    }
+    std::optional<std::string> with(uint64_t id) const {
+        if (idAt == std::string::npos || id > largestPatchableID) return std::nullopt;
+        std::string copy = frame;
+        for (int i = 0; i < 8; ++i) copy[idAt + i] = static_cast<char>((id >> (56 - 8 * i)) & 0xff);
+        return copy;
+    }
+};
+
 PlistNode parsedDictionary(std::string_view body) {
     if (body.size() > maxBodyLength || !PlistShape::isShallowBinaryTree(body, maxNesting)) return nullptr;
     plist_t raw = nullptr;
@@ -167,9 +196,11 @@ bool flagArgument(const Request& request, std::size_t index) {
     return false;
 }
 
-std::string encodeRequest(const Request& request) {
+namespace {
+
+std::string encodedRequest(const Request& request, uint64_t id) {
     PlistNode message(plist_new_dict());
-    plist_dict_set_item(message.get(), "id", plist_new_uint(request.id));
+    plist_dict_set_item(message.get(), "id", plist_new_uint(id));
     plist_dict_set_item(message.get(), "selector", plist_new_string(std::string(info(request.selector).name).c_str()));
     plist_t arguments = plist_new_array();
     for (const auto& argument : request.arguments) {
@@ -182,11 +213,40 @@ std::string encodeRequest(const Request& request) {
     return frameOf(message);
 }
 
-std::string encodeReply(const Reply& reply) {
+std::string encodedReply(const ReplyValue& value, uint64_t id) {
     PlistNode message(plist_new_dict());
-    plist_dict_set_item(message.get(), "id", plist_new_uint(reply.id));
-    if (plist_t value = newReplyValue(reply.value)) plist_dict_set_item(message.get(), "reply", value);
+    plist_dict_set_item(message.get(), "id", plist_new_uint(id));
+    if (plist_t node = newReplyValue(value)) plist_dict_set_item(message.get(), "reply", node);
     return frameOf(message);
+}
+
+}  // namespace
+
+std::string encodeRequest(const Request& request) {
+    // Only requests without arguments (the version request) are worth keeping.
+    if (!request.arguments.empty()) return encodedRequest(request, request.id);
+    thread_local std::optional<Selector> lastSelector;
+    thread_local EncodedTemplate last;
+    if (lastSelector != request.selector) {
+        last.adopt(encodedRequest(request, idPlaceholder));
+        lastSelector = request.selector;
+    }
+    if (auto frame = last.with(request.id)) return std::move(*frame);
+    return encodedRequest(request, request.id);
+}
+
+std::string encodeReply(const Reply& reply) {
+    // Dictionaries vary from request to request; everything else is small and recurs.
+    const auto* texts = std::get_if<TextDictionary>(&reply.value);
+    if (texts != nullptr && !texts->empty()) return encodedReply(reply.value, reply.id);
+    thread_local std::optional<ReplyValue> lastValue;
+    thread_local EncodedTemplate last;
+    if (lastValue != reply.value) {
+        last.adopt(encodedReply(reply.value, idPlaceholder));
+        lastValue = reply.value;
+    }
+    if (auto frame = last.with(reply.id)) return std::move(*frame);
+    return encodedReply(reply.value, reply.id);
 }
 
 std::optional<Request> decodeRequest(std::string_view body) {

@@ -94,6 +94,27 @@ TEST(WireProtocol, RepliesSurviveEncodingAndDecoding) {
     }
 }
 
+TEST(WireProtocol, RepeatedMessagesKeepTheirOwnIds) {
+    const uint64_t ids[] = {0, 1, 255, uint64_t{1} << 32, INT64_MAX, uint64_t{1} << 63, UINT64_MAX};
+    const Wire::ReplyValue values[] = {std::string("1.6"), true, false, std::monostate{}, std::string("1.6")};
+    for (const auto& value : values) {
+        for (uint64_t id : ids) {
+            const auto reply = Wire::decodeReply(bodyOf(Wire::encodeReply({id, value})));
+            ASSERT_TRUE(reply);
+            EXPECT_EQ(reply->id, id);
+            EXPECT_EQ(reply->value, value);
+        }
+    }
+    for (auto selector : {Wire::Selector::version, Wire::Selector::removeItems, Wire::Selector::version}) {
+        for (uint64_t id : ids) {
+            const auto request = Wire::decodeRequest(bodyOf(Wire::encodeRequest({id, selector, {}})));
+            ASSERT_TRUE(request);
+            EXPECT_EQ(request->id, id);
+            EXPECT_EQ(request->selector, selector);
+        }
+    }
+}
+
 TEST(WireProtocol, FrameHeaderIsTheBigEndianBodyLength) {
     const std::string frame = Wire::encodeRequest({});
     const unsigned char header[4] = {static_cast<unsigned char>(frame[0]), static_cast<unsigned char>(frame[1]),
