@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
@@ -61,7 +62,12 @@ public:
         for (auto& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
         char* emptyEnvironment[] = {nullptr};
-        EXPECT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), activated ? environ : emptyEnvironment), 0);
+        // systemd-socket-activate reports what it does on standard error.
+        posix_spawn_file_actions_t quiet;
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        EXPECT_EQ(::posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), activated ? environ : emptyEnvironment), 0);
+        posix_spawn_file_actions_destroy(&quiet);
         EXPECT_TRUE(waitFor([&] { return fs::is_socket(socket); }));
     }
     ~RunningHelper() {
