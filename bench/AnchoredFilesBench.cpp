@@ -80,6 +80,13 @@ void syncFolder(int folder) {
     if (::syncfs(folder) != 0) fail("syncfs");
 }
 
+// Every run on standard error, for a look at the spread.
+void reportRuns(const std::string& bench, const std::vector<double>& ours, const std::vector<double>& anchor) {
+    std::fprintf(stderr, "%s runs (ours / anchor):", bench.c_str());
+    for (size_t i = 0; i < ours.size() && i < anchor.size(); ++i) std::fprintf(stderr, " %.3f/%.3f", ours[i], anchor[i]);
+    std::fprintf(stderr, "\n");
+}
+
 void report(const std::string& bench, double value, const std::string& anchor, double anchorValue) {
     std::printf(
         "{\"bench\": \"%s\", \"metric\": \"seconds\", \"value\": %.6f, \"unit\": \"s\", \"anchor\": \"%s\", "
@@ -104,6 +111,7 @@ void benchRemove(const std::string& bench, const std::string& base, int runs) {
                 anchor.push_back(secondsOf([&] { runTool("/bin/rm", {"-rf", PathText::joined(base, name)}); }));
         }
     }
+    reportRuns(bench, ours, anchor);
     report(bench, median(ours), "rm -rf", median(anchor));
 }
 
@@ -137,6 +145,7 @@ void benchTrash(const std::string& bench, const std::string& base, int runs) {
             }
         }
     }
+    reportRuns(bench, ours, anchor);
     report(bench, median(ours), "mv + chown -R", median(anchor));
 }
 

@@ -117,8 +117,10 @@ TEST_F(AnchoredFilesTest, OpenDirectoryRefusesEveryLinkAndNonFolder) {
         {scratch / "real/file", {"open " + (scratch / "real/file"), ENOTDIR}},
         {scratch / "missing", {"open " + (scratch / "missing"), ENOENT}},
     };
-    for (const auto& [path, expected] : cases)
-        EXPECT_EQ(failureOf([&] { AnchoredFiles::openDirectory(path); }), expected) << path;
+    for (const auto& [path, expected] : cases) {
+        const std::string& opened = path;
+        EXPECT_EQ(failureOf([&] { AnchoredFiles::openDirectory(opened); }), expected) << path;
+    }
 
     EXPECT_TRUE(AnchoredFiles::openDirectory("/").valid());
     UniqueFd inner = AnchoredFiles::openDirectory(scratch / "real/inner");
@@ -145,8 +147,10 @@ TEST_F(AnchoredFilesTest, OpenChildDirectoryProvesTheIdentity) {
         {"link", {"open link", ENOTDIR}},  // a link is refused, never followed
         {"missing", {"open missing", ENOENT}},
     };
-    for (const auto& [name, expected] : cases)
-        EXPECT_EQ(failureOf([&] { AnchoredFiles::openChildDirectory(name, parent.get(), seen); }), expected);
+    for (const auto& [name, expected] : cases) {
+        const std::string& entry = name;
+        EXPECT_EQ(failureOf([&] { AnchoredFiles::openChildDirectory(entry, parent.get(), seen); }), expected);
+    }
 }
 
 TEST_F(AnchoredFilesTest, ListingNamesEveryEntryOnceAndLeavesTheDescriptorUsable) {
@@ -210,8 +214,10 @@ TEST_F(AnchoredFilesTest, RemovalFailures) {
         {"file", scratch / "link", {"open " + (scratch / "link"), ELOOP}},
         {"missing", scratch / "hold", {"stat missing", ENOENT}},
     };
-    for (const auto& [name, holding, expected] : cases)
-        EXPECT_EQ(failureOf([&] { AnchoredFiles::remove(name, holding); }), expected) << name << " in " << holding;
+    for (const auto& [name, holding, expected] : cases) {
+        const std::string &item = name, &folder = holding;
+        EXPECT_EQ(failureOf([&] { AnchoredFiles::remove(item, folder); }), expected) << name << " in " << holding;
+    }
     EXPECT_TRUE(FileTree::exists(scratch / "hold/file"));
 }
 
@@ -312,6 +318,7 @@ TEST_F(AnchoredFilesTest, TheMovedTreeIsHandedToTheUserExceptSharedFiles) {
         FileTree::makeFile(item + "/sub/deeper/file", "", otherUser);
         FileTree::makeFile(base / "outside/target");
         FileTree::makeSymlink(base / "outside/target", item + "/sub/link");
+        FileTree::makeSymlink(base / "outside/target", item + "/link");
         ASSERT_EQ(::link((base / "outside/target").c_str(), (item + "/shared").c_str()), 0);
         ASSERT_EQ(::mkfifo((item + "/fifo").c_str(), 0600), 0);
 
@@ -320,6 +327,7 @@ TEST_F(AnchoredFilesTest, TheMovedTreeIsHandedToTheUserExceptSharedFiles) {
         EXPECT_EQ(FileTree::entriesNotOwnedBy(moved, user), std::vector<std::string>{moved + "/shared"});
         EXPECT_EQ(FileTree::ownerOf(base / "outside/target"), Owner{});  // neither through the link nor the hard link
         EXPECT_TRUE(FileTree::isSymlink(moved + "/sub/link"));
+        EXPECT_TRUE(FileTree::isSymlink(moved + "/link"));
     }
 }
 

@@ -15,10 +15,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -29,43 +31,77 @@ using FileTree::Owner;
 
 constexpr int removalRounds = 2000;
 constexpr int trashRounds = 1000;
-constexpr Owner attacker{501, 20};
+constexpr Owner attackerUser{501, 20};
 
 // Paths the attacker swaps, pairwise, with renameat2(RENAME_EXCHANGE).
 using Swaps = std::vector<std::pair<std::string, std::string>>;
 
-// Runs `swaps` over and over, as the attacker's user, until stopped. Only
-// this thread changes its credentials (the raw system calls, unlike the
-// library's, act on the calling thread alone).
+// Runs `swaps` over and over, as the attacker's user, between resume() and
+// pause(). Only this thread changes its credentials (the raw system calls,
+// unlike the library's, act on the calling thread alone).
 class Attacker {
 public:
-    explicit Attacker(Swaps swaps) : swaps_(std::move(swaps)), thread_([this] { run(); }) {
-        while (exchanges_.load() < 4 && !failedToDrop_.load()) std::this_thread::yield();
-    }
+    explicit Attacker(Swaps swaps) : swaps_(std::move(swaps)), thread_([this] { run(); }) {}
     ~Attacker() {
-        stop_ = true;
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+            running_ = false;
+        }
+        changed_.notify_all();
         thread_.join();
     }
-    bool droppedPrivileges() const { return !failedToDrop_.load(); }
+
+    // Returns once the attacker is at work, or has failed to drop root.
+    bool resume() {
+        const long before = exchanges_.load();
+        {
+            std::lock_guard lock(mutex_);
+            running_ = true;
+            idle_ = false;
+        }
+        changed_.notify_all();
+        while (exchanges_.load() < before + 2 && !failedToDrop_.load()) std::this_thread::yield();
+        return !failedToDrop_.load();
+    }
+
+    // Returns once the attacker has stopped between two swaps.
+    void pause() {
+        std::unique_lock lock(mutex_);
+        running_ = false;
+        changed_.wait(lock, [this] { return idle_; });
+    }
 
 private:
     void run() {
-        if (::syscall(SYS_setgroups, 0, nullptr) != 0 ||
-            ::syscall(SYS_setresgid, attacker.gid, attacker.gid, attacker.gid) != 0 ||
-            ::syscall(SYS_setresuid, attacker.uid, attacker.uid, attacker.uid) != 0) {
-            failedToDrop_ = true;
-            return;
-        }
-        for (size_t i = 0; !stop_.load(std::memory_order_relaxed); ++i) {
-            // Each pair is swapped twice in a row: out, and back again.
-            const auto& [a, b] = swaps_[(i / 2) % swaps_.size()];
-            ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
-            exchanges_.fetch_add(1, std::memory_order_relaxed);
+        const bool dropped = ::syscall(SYS_setgroups, 0, nullptr) == 0 &&
+                             ::syscall(SYS_setresgid, attackerUser.gid, attackerUser.gid, attackerUser.gid) == 0 &&
+                             ::syscall(SYS_setresuid, attackerUser.uid, attackerUser.uid, attackerUser.uid) == 0;
+        if (!dropped) failedToDrop_ = true;
+        size_t step = 0;
+        for (;;) {
+            {
+                std::unique_lock lock(mutex_);
+                idle_ = true;
+                changed_.notify_all();
+                changed_.wait(lock, [this] { return running_.load() || stop_; });
+                if (stop_) return;
+            }
+            while (dropped && running_.load(std::memory_order_relaxed)) {
+                // Each pair is swapped twice in a row: out, and back again.
+                const auto& [a, b] = swaps_[(step++ / 2) % swaps_.size()];
+                ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+                exchanges_.fetch_add(1, std::memory_order_relaxed);
+            }
         }
     }
 
-    Swaps swaps_;
-    std::atomic<bool> stop_{false};
+    const Swaps swaps_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::atomic<bool> running_{false};
+    bool idle_ = false;
+    bool stop_ = false;
     std::atomic<bool> failedToDrop_{false};
     std::atomic<long> exchanges_{0};
     std::thread thread_;
@@ -108,25 +144,25 @@ protected:
     std::string makeArena() const {
         const std::string arena = scratch / "arena";
         FileTree::removeAll(arena);
-        FileTree::makeFolder(arena, attacker);
-        FileTree::makeFolder(arena + "/hold", attacker);
-        FileTree::makeFolder(arena + "/hold/item", attacker);
+        FileTree::makeFolder(arena, attackerUser);
+        FileTree::makeFolder(arena + "/hold", attackerUser);
+        FileTree::makeFolder(arena + "/hold/item", attackerUser);
         for (const char* file : {"a", "z", "swap/s0", "swap/s1"})
-            FileTree::makeFile(arena + "/hold/item/" + file, "", attacker);
-        FileTree::makeFolder(arena + "/hold/item/swap", attacker);
+            FileTree::makeFile(arena + "/hold/item/" + file, "", attackerUser);
+        FileTree::makeFolder(arena + "/hold/item/swap", attackerUser);
         FileTree::makeFile(arena + "/hold/item/sealed/r0");
         FileTree::makeFile(arena + "/hold/item/sealed/r1");
-        FileTree::makeFolder(arena + "/outside", attacker);
-        FileTree::makeFile(arena + "/outside/decoy/d0", "", attacker);
-        FileTree::makeFolder(arena + "/outside/decoy", attacker);
+        FileTree::makeFolder(arena + "/outside", attackerUser);
+        FileTree::makeFile(arena + "/outside/decoy/d0", "", attackerUser);
+        FileTree::makeFolder(arena + "/outside/decoy", attackerUser);
         FileTree::makeSymlink(scratch / "canary", arena + "/outside/link");
         FileTree::makeSymlink(scratch / "canaryHold", arena + "/holdLink");
         EXPECT_EQ(::link((scratch / "canary/c0").c_str(), (arena + "/outside/hard").c_str()), 0);
-        FileTree::makeFolder(arena + "/home", attacker, 0750);
-        FileTree::makeFolder(arena + "/home/.Trash", attacker, 0700);
+        FileTree::makeFolder(arena + "/home", attackerUser, 0750);
+        FileTree::makeFolder(arena + "/home/.Trash", attackerUser, 0700);
         FileTree::makeSymlink(scratch / "canary", arena + "/home/trashLink");
         for (const char* link : {"/outside/link", "/holdLink", "/home/trashLink"})
-            EXPECT_EQ(::lchown((arena + link).c_str(), attacker.uid, attacker.gid), 0);
+            EXPECT_EQ(::lchown((arena + link).c_str(), attackerUser.uid, attackerUser.gid), 0);
         return arena;
     }
 
@@ -152,22 +188,22 @@ void print(const char* what, const std::map<std::string, int>& outcomes) {
 TEST_F(AnchoredRaceTest, RemovalNeverReachesOutsideTheTree) {
     std::map<std::string, int> outcomes;
     int identityChecks = 0;
+    const std::string arena = scratch / "arena";
+    Attacker attacker({{arena + "/hold/item/swap", arena + "/outside/link"},
+                       {arena + "/hold/item/swap", arena + "/outside/decoy"},
+                       {arena + "/hold", arena + "/holdLink"}});
     for (int round = 0; round < removalRounds; ++round) {
-        const std::string arena = makeArena();
+        makeArena();
         std::string outcome;
-        {
-            Attacker attack({{arena + "/hold/item/swap", arena + "/outside/link"},
-                             {arena + "/hold/item/swap", arena + "/outside/decoy"},
-                             {arena + "/hold", arena + "/holdLink"}});
-            ASSERT_TRUE(attack.droppedPrivileges());
-            try {
-                AnchoredFiles::remove("item", arena + "/hold");
-                outcome = "done";
-            } catch (const AnchoredFiles::Failure& failure) {
-                outcome = failure.operation + " (" + std::to_string(failure.code) + ")";
-                if (failure.code == EAGAIN) ++identityChecks;
-            }
+        ASSERT_TRUE(attacker.resume());
+        try {
+            AnchoredFiles::remove("item", arena + "/hold");
+            outcome = "done";
+        } catch (const AnchoredFiles::Failure& failure) {
+            outcome = failure.operation + " (" + std::to_string(failure.code) + ")";
+            if (failure.code == EAGAIN) ++identityChecks;
         }
+        attacker.pause();
         ++outcomes[outcome];
         ASSERT_EQ(snapshots(), canaries) << "round " << round << " ended with " << outcome;
     }
@@ -178,20 +214,19 @@ TEST_F(AnchoredRaceTest, RemovalNeverReachesOutsideTheTree) {
 
 TEST_F(AnchoredRaceTest, MoveToTrashNeverHandsOverAnythingOutsideTheItem) {
     std::map<std::string, int> outcomes;
+    const std::string arena = scratch / "arena";
+    Attacker attacker({{arena + "/hold/item/swap", arena + "/outside/link"},
+                       {arena + "/hold/item/a", arena + "/outside/hard"},
+                       {arena + "/hold/item/swap", arena + "/outside/decoy"},
+                       {arena + "/hold", arena + "/holdLink"},
+                       {arena + "/home/.Trash", arena + "/home/trashLink"}});
     for (int round = 0; round < trashRounds; ++round) {
-        const std::string arena = makeArena();
-        std::string outcome;
-        {
-            Attacker attack({{arena + "/hold/item/swap", arena + "/outside/link"},
-                             {arena + "/hold/item/a", arena + "/outside/hard"},
-                             {arena + "/hold/item/swap", arena + "/outside/decoy"},
-                             {arena + "/hold", arena + "/holdLink"},
-                             {arena + "/home/.Trash", arena + "/home/trashLink"}});
-            ASSERT_TRUE(attack.droppedPrivileges());
-            outcome = outcomeOf([&] {
-                AnchoredFiles::moveToTrash("item", arena + "/hold", arena + "/home", attacker.uid, attacker.gid);
-            });
-        }
+        makeArena();
+        ASSERT_TRUE(attacker.resume());
+        const std::string outcome = outcomeOf([&] {
+            AnchoredFiles::moveToTrash("item", arena + "/hold", arena + "/home", attackerUser.uid, attackerUser.gid);
+        });
+        attacker.pause();
         ++outcomes[outcome];
         ASSERT_EQ(snapshots(), canaries) << "round " << round << " ended with " << outcome;
     }
