@@ -78,6 +78,7 @@ struct ToolCase {
     std::vector<std::string> arguments;
     int status;  // exit status, or the signal number
     std::string output, error;
+    User user = root;
 };
 
 TEST(Sandbox, TheStandInToolsRecordEveryRunAndAnswerFromTheirRules) {
@@ -91,6 +92,7 @@ TEST(Sandbox, TheStandInToolsRecordEveryRunAndAnswerFromTheirRules) {
         {"kill ends the tool with SIGKILL", "launchctl", "*\tkill\tgone\t\n", {"bootstrap"}, SIGKILL, "gone", ""},
         {"a delay still answers", "tccutil", "reset\t0\tdone\t\t0.05\n", {"reset", "Camera", "com.example.app"}, 0,
          "done", ""},
+        {"a run by another user is recorded with that user's id", "launchctl", "", {"list"}, 0, "", "", ann},
     };
     std::string calls;
     for (const auto& c : cases) {
@@ -98,12 +100,12 @@ TEST(Sandbox, TheStandInToolsRecordEveryRunAndAnswerFromTheirRules) {
         const std::string rules = std::string("/var/run/sandbox/") + c.tool + ".rules";
         ::unlink(rules.c_str());
         if (!c.rules.empty()) makeFile(rules, c.rules);
-        const ToolRun run = runAs(root, std::string(c.tool == std::string("tccutil") ? "/usr/bin/" : "/bin/") + c.tool,
+        const ToolRun run = runAs(c.user, std::string(c.tool == std::string("tccutil") ? "/usr/bin/" : "/bin/") + c.tool,
                                   c.arguments);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.output, c.output);
         EXPECT_EQ(run.error, c.error);
-        calls += nlohmann::json{{"tool", c.tool}, {"args", c.arguments}, {"euid", 0}}.dump() + "\n";
+        calls += nlohmann::json{{"tool", c.tool}, {"args", c.arguments}, {"euid", c.user.uid}}.dump() + "\n";
         ::unlink(rules.c_str());
     }
     std::istringstream recorded(readFile("/var/run/sandbox/calls.jsonl"));
