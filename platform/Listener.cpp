@@ -22,11 +22,15 @@ UniqueFd activatedSocket() {
     const char* count = std::getenv("LISTEN_FDS");
     if (pid == nullptr || count == nullptr) return {};
     const bool forUs = std::strtol(pid, nullptr, 10) == static_cast<long>(::getpid());
-    const bool any = std::strtol(count, nullptr, 10) >= 1;
+    const long handed = std::strtol(count, nullptr, 10);
     ::unsetenv("LISTEN_PID");
     ::unsetenv("LISTEN_FDS");
     ::unsetenv("LISTEN_FDNAMES");
-    if (!forUs || !any) return {};
+    if (!forUs || handed < 1) return {};
+    // Only the first is used; none of them reaches a child process.
+    for (long fd = firstActivatedFd; fd < firstActivatedFd + handed && fd < 1024; ++fd) {
+        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+    }
 
     int type = 0;
     int listening = 0;
@@ -34,7 +38,6 @@ UniqueFd activatedSocket() {
     if (::getsockopt(firstActivatedFd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM) return {};
     length = sizeof listening;
     if (::getsockopt(firstActivatedFd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || !listening) return {};
-    ::fcntl(firstActivatedFd, F_SETFD, FD_CLOEXEC);
     return UniqueFd(firstActivatedFd);
 }
 

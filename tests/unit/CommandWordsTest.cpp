@@ -1,0 +1,67 @@
+#include "client/CommandWords.h"
+#include "client/ReplyOutput.h"
+
+#include <gtest/gtest.h>
+
+using Words = std::vector<std::string>;
+using Paths = std::vector<std::string>;
+
+TEST(CommandWords, RequestWordsBecomeSelectorAndArguments) {
+    const struct {
+        Words words;
+        Wire::Selector selector;
+        std::vector<Wire::Argument> arguments;
+    } cases[] = {
+        {{"version"}, Wire::Selector::version, {}},
+        {{"remove"}, Wire::Selector::removeItems, {Paths{}, false}},
+        {{"remove", "--trash", "/Library/Caches/A", "/a b/"}, Wire::Selector::removeItems,
+         {Paths{"/Library/Caches/A", "/a b/"}, true}},
+        {{"remove-chosen", "/x", "--trash"}, Wire::Selector::removeChosenItems, {Paths{"/x"}, true}},
+        {{"remove-chosen", "--", "-x", ""}, Wire::Selector::removeChosenItems, {Paths{"-x", ""}, false}},
+        {{"launch-job", "enable", "com.example.job", "/Library/LaunchDaemons/j.plist"}, Wire::Selector::setLaunchJob,
+         {"com.example.job", "/Library/LaunchDaemons/j.plist", true}},
+        {{"launch-job", "disable", "L", "P"}, Wire::Selector::setLaunchJob, {"L", "P", false}},
+        {{"unload-daemon", "--trash", "L", "P"}, Wire::Selector::unloadLaunchDaemon, {"L", "P", true}},
+        {{"unload-daemon", "L", "P"}, Wire::Selector::unloadLaunchDaemon, {"L", "P", false}},
+        {{"reset-privacy", "Camera", "com.example.app"}, Wire::Selector::resetPrivacyPermission,
+         {"Camera", "com.example.app"}},
+        {{"motion", "on"}, Wire::Selector::setMotionSensor, {true}},
+        {{"motion", "off"}, Wire::Selector::setMotionSensor, {false}},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = CommandWords::parse(c.words);
+        const auto* command = std::get_if<CommandWords::Command>(&parsed);
+        ASSERT_NE(command, nullptr) << c.words.front() << ": " << std::get<CommandWords::UsageError>(parsed).message;
+        EXPECT_EQ(command->selector, c.selector) << c.words.front();
+        EXPECT_EQ(command->arguments, c.arguments) << c.words.front();
+    }
+}
+
+TEST(CommandWords, OtherWordsAreUsageErrors) {
+    const Words cases[] = {
+        {},
+        {"session"},
+        {"versions"},
+        {"version", "extra"},
+        {"launch-job", "start", "L", "P"},
+        {"launch-job", "enable", "L"},
+        {"unload-daemon", "L"},
+        {"reset-privacy", "Camera"},
+        {"motion"},
+        {"motion", "yes"},
+        {"remove", "--force", "/x"},
+    };
+    for (const auto& words : cases) {
+        EXPECT_TRUE(std::holds_alternative<CommandWords::UsageError>(CommandWords::parse(words)))
+            << (words.empty() ? "(none)" : words.front() + " ...");
+    }
+}
+
+TEST(ReplyOutput, JSONIsTheReplyItself) {
+    EXPECT_EQ(ReplyOutput::jsonLine(ReplyOutput::json(std::string("1.6"))), "\"1.6\"");
+    EXPECT_EQ(ReplyOutput::jsonLine(ReplyOutput::json(std::monostate{})), "null");
+    EXPECT_EQ(ReplyOutput::jsonLine(ReplyOutput::json(true)), "true");
+    EXPECT_EQ(ReplyOutput::jsonLine(ReplyOutput::json(Wire::TextDictionary{})), "{}");
+    EXPECT_EQ(ReplyOutput::jsonLine(ReplyOutput::json(Wire::TextDictionary{{"/a\"b", "Path is not allowed"}})),
+              "{\"/a\\\"b\":\"Path is not allowed\"}");
+}
