@@ -31,10 +31,17 @@ struct LaunchJobChange {
     TextReply reply;
 };
 
+// A plist outside the two job folders is refused by the rules in any case,
+// with the same reply. Refusing it before the facts are read keeps files that
+// any user could have written away from the property-list reader, which
+// spends time quadratic in a binary plist's nesting depth.
+bool inJobFolder(const std::string& plistPath) { return SafetyPolicy::privilegedLaunchFolder(plistPath).has_value(); }
+
 }  // namespace
 
 void setLaunchJob(std::string label, std::string plistPath, bool enabled, const HelperService& service,
                   TextReply reply) {
+    if (!inJobFolder(plistPath)) return reply(std::string(jobNotAllowed));
     const LaunchJobFacts facts = LaunchJobFacts::read(plistPath);
     if (!SafetyPolicy::privilegedLaunchJobToggleAllowed(label, facts)) return reply(std::string(jobNotAllowed));
     const auto folder = SafetyPolicy::privilegedLaunchFolder(plistPath);
@@ -59,6 +66,7 @@ void setLaunchJob(std::string label, std::string plistPath, bool enabled, const 
 
 void unloadLaunchDaemon(std::string label, std::string plistPath, bool toTrash, const HelperService& service,
                         TextReply reply) {
+    if (!inJobFolder(plistPath)) return reply(std::string(jobNotAllowed));
     const auto home = clientHomeDirectory(service.clientUID);
     const LaunchJobFacts facts = LaunchJobFacts::read(plistPath);
     const auto holdingFolder = resolvedParentPath(plistPath);
