@@ -88,7 +88,7 @@ std::string deeplyNestedBinaryPlist(const std::string& label, uint32_t depth) {
     return bytes;
 }
 
-class JobFolder : public ::testing::Test {
+class LaunchJobFactsOnDisk : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "launch-facts.XXXXXX").string();
@@ -109,7 +109,7 @@ protected:
     std::string program;
 };
 
-TEST_F(JobFolder, LabelAndProgramFromXMLAndBinaryPlists) {
+TEST_F(LaunchJobFactsOnDisk, LabelAndProgramFromXMLAndBinaryPlists) {
     const std::string p = "<string>" + program + "</string>";
     const std::tuple<const char*, std::string, Text, Text> cases[] = {
         {"Label and Program", "<key>Label</key><string>com.example.job</string><key>Program</key>" + p,
@@ -142,7 +142,7 @@ TEST_F(JobFolder, LabelAndProgramFromXMLAndBinaryPlists) {
     }
 }
 
-TEST_F(JobFolder, UnreadablePlistsKeepTheFactsOfTheirEntry) {
+TEST_F(LaunchJobFactsOnDisk, UnreadablePlistsKeepTheFactsOfTheirEntry) {
     const std::pair<const char*, std::string> cases[] = {
         {"top-level list", xmlPlist("<array><string>Label</string></array>")},
         {"top-level text", xmlPlist("<string>x</string>")},
@@ -162,7 +162,7 @@ TEST_F(JobFolder, UnreadablePlistsKeepTheFactsOfTheirEntry) {
     }
 }
 
-TEST_F(JobFolder, DeepNestingDoesNotExhaustTheCallersStack) {
+TEST_F(LaunchJobFactsOnDisk, DeepNestingDoesNotExhaustTheCallersStack) {
     // 10,000 levels take about a megabyte of the reader's stack; the caller
     // here has a quarter of that.
     struct Job {
@@ -185,7 +185,7 @@ TEST_F(JobFolder, DeepNestingDoesNotExhaustTheCallersStack) {
     EXPECT_EQ(LaunchJobFacts::parsePlist(deeplyNestedBinaryPlist("shallow", 3)).label, "shallow");
 }
 
-TEST_F(JobFolder, PlistSizeLimit) {
+TEST_F(LaunchJobFactsOnDisk, PlistSizeLimit) {
     const std::string head = "<key>Label</key><string>big</string><key>Pad</key><string>";
     const std::string tail = "</string>";
     const size_t frame = xmlDictionary(head + tail).size();
@@ -198,7 +198,7 @@ TEST_F(JobFolder, PlistSizeLimit) {
     }
 }
 
-TEST_F(JobFolder, SymbolicLinkAndMissingFiles) {
+TEST_F(LaunchJobFactsOnDisk, SymbolicLinkAndMissingFiles) {
     std::string target = write("real.plist", xmlDictionary("<key>Label</key><string>x</string>"));
     fs::path link = folder / "link.plist";
     fs::create_symlink(target, link);
@@ -234,7 +234,7 @@ TEST_F(JobFolder, SymbolicLinkAndMissingFiles) {
     EXPECT_EQ(withNul.resolvedPath, std::nullopt);
 }
 
-TEST_F(JobFolder, ProgramReachedThroughALinkIsResolved) {
+TEST_F(LaunchJobFactsOnDisk, ProgramReachedThroughALinkIsResolved) {
     fs::create_symlink(program, folder / "alias");
     auto facts = LaunchJobFacts::read(
         write("job.plist", xmlDictionary("<key>Program</key><string>" + (folder / "alias").string() + "</string>")));
@@ -258,7 +258,7 @@ bool integrityUnderRootIs(const fs::path& root, const std::string& program,
     return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-TEST_F(JobFolder, ProgramIntegrityOfFoldersAndOwners) {
+TEST_F(LaunchJobFactsOnDisk, ProgramIntegrityOfFoldersAndOwners) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root (chroot, chown)";
     auto folderWithProgram = [&](const std::string& path, mode_t mode, uid_t owner) {
         fs::create_directories(folder / path);

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 using Arguments = std::vector<std::string>;
 
 // A temporary folder holding /bin/sh scripts that stand in for launchctl.
-class ScriptFolder : public ::testing::Test {
+class LaunchctlRunner : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "launchctl-test.XXXXXX").string();
@@ -38,7 +38,7 @@ protected:
     fs::path folder;
 };
 
-TEST_F(ScriptFolder, RefusedCommandsStartNoProcess) {
+TEST_F(LaunchctlRunner, RefusedCommandsStartNoProcess) {
     std::string marker = (folder / "ran").string();
     std::string exe = script("launchctl", "touch '" + marker + "'");
     const Arguments refused[] = {{}, {"Print"}, {"BOOTOUT", "system/x"}, {"kickstart", "-k", "system/x"},
@@ -50,7 +50,7 @@ TEST_F(ScriptFolder, RefusedCommandsStartNoProcess) {
     EXPECT_FALSE(fs::exists(marker));
 }
 
-TEST_F(ScriptFolder, AllowedVerbsRunWithTheirArgumentsUnchanged) {
+TEST_F(LaunchctlRunner, AllowedVerbsRunWithTheirArgumentsUnchanged) {
     std::string exe = script("launchctl", R"(printf '[%s]' "$@")");
     const Arguments allowed[] = {
         {"print"},
@@ -66,7 +66,7 @@ TEST_F(ScriptFolder, AllowedVerbsRunWithTheirArgumentsUnchanged) {
     }
 }
 
-TEST_F(ScriptFolder, StatusesAndStreams) {
+TEST_F(LaunchctlRunner, StatusesAndStreams) {
     const std::tuple<const char*, const char*, LaunchctlResult> cases[] = {
         {"exit status", "echo out; echo err >&2; exit 3", {3, "out\n", "err\n"}},
         {"texts are not trimmed", "printf '  x \\n\\n'; printf '\\t' >&2", {0, "  x \n\n", "\t"}},
@@ -80,7 +80,7 @@ TEST_F(ScriptFolder, StatusesAndStreams) {
         EXPECT_EQ(runLaunchctlAt(script("launchctl", body), {"print"}), expected) << name;
 }
 
-TEST_F(ScriptFolder, LargeErrorStreamBeforeAnyOutputDoesNotStall) {
+TEST_F(LaunchctlRunner, LargeErrorStreamBeforeAnyOutputDoesNotStall) {
     std::string exe = script("launchctl", "head -c 4194304 /dev/zero | tr '\\0' e >&2; echo done; exit 2");
     LaunchctlResult result = runLaunchctlAt(exe, {"bootout", "system/x"});
     EXPECT_EQ(result.status, 2);
@@ -88,7 +88,7 @@ TEST_F(ScriptFolder, LargeErrorStreamBeforeAnyOutputDoesNotStall) {
     EXPECT_EQ(result.error, std::string(4194304, 'e'));
 }
 
-TEST_F(ScriptFolder, ExecutableThatCannotStart) {
+TEST_F(LaunchctlRunner, ExecutableThatCannotStart) {
     EXPECT_EQ(runLaunchctlAt((folder / "missing").string(), {"print"}),
               (LaunchctlResult{-1, "", "No such file or directory"}));
     std::string notExecutable = script("plain", "exit 0");
@@ -96,7 +96,7 @@ TEST_F(ScriptFolder, ExecutableThatCannotStart) {
     EXPECT_EQ(runLaunchctlAt(notExecutable, {"print"}), (LaunchctlResult{-1, "", "Permission denied"}));
 }
 
-TEST_F(ScriptFolder, ChildProcessMergedStreamsAndNulArguments) {
+TEST_F(LaunchctlRunner, ChildProcessMergedStreamsAndNulArguments) {
     std::string exe = script("tool", "echo one; echo two >&2; echo three");
     auto merged = ChildProcess::run(exe, {}, ChildProcess::Streams::merged);
     EXPECT_TRUE(merged.launched);
@@ -108,7 +108,7 @@ TEST_F(ScriptFolder, ChildProcessMergedStreamsAndNulArguments) {
     EXPECT_EQ(withNul.status, -1);
 }
 
-TEST_F(ScriptFolder, ChildStartsWithDefaultSignalActions) {
+TEST_F(LaunchctlRunner, ChildStartsWithDefaultSignalActions) {
     // A helper that ignores SIGPIPE must not hand that on: the child dies of it.
     std::string exe = script("launchctl", "kill -PIPE $$; exit 0");
     struct sigaction ignore {}, previous {};
