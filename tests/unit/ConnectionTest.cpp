@@ -198,3 +198,20 @@ TEST(Connection, ABlockedRequestDoesNotDelayAnotherConnection) {
     blocked.client->finishSending();
     EXPECT_TRUE(blocked.client->receive());
 }
+
+TEST(Connection, AClientThatNeverReadsStallsOnlyItself) {
+    const std::string large(64 * 1024, 'x');
+    ServedConnection silent([&](Wire::Request, Connection::Responder respond) { respond(large); });
+    ServedConnection other(echoSelector);
+    // Enough replies to fill both socket buffers: the connection's thread blocks writing.
+    for (int i = 0; i < 64; ++i) {
+        Wire::Request request{static_cast<uint64_t>(i), Wire::Selector::version, {}};
+        const std::string frame = Wire::encodeRequest(request);
+        if (::send(silent.clientFd, frame.data(), frame.size(), MSG_DONTWAIT) != ssize_t(frame.size())) break;
+    }
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(silent.invalidationCount(), 0);
+    EXPECT_TRUE(other.client->call(Wire::Selector::version, {}));
+    ::shutdown(silent.clientFd, SHUT_RDWR);
+    EXPECT_TRUE(silent.waitForEnd()) << "a blocked reply ends with the connection";
+}
