@@ -1,0 +1,72 @@
+#include "support/HelperProcess.h"
+
+#include <dirent.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace HelperProcess {
+
+namespace {
+
+int entriesIn(const std::string& folder) {
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) return -1;
+    int count = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") ++count;
+    }
+    ::closedir(listing);
+    return count;
+}
+
+long residentOf(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool underAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool underAddressSanitizer = true;
+#else
+constexpr bool underAddressSanitizer = false;
+#endif
+#else
+constexpr bool underAddressSanitizer = false;
+#endif
+
+}  // namespace
+
+Resources of(pid_t pid) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    return {entriesIn(proc + "/fd"), entriesIn(proc + "/task"), residentOf(pid)};
+}
+
+Resources settled(pid_t pid, std::optional<Resources> baseline) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    Resources last = of(pid);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const Resources now = of(pid);
+        const bool done = baseline ? now.descriptors <= baseline->descriptors && now.threads <= baseline->threads
+                                   : now.descriptors == last.descriptors && now.threads == last.threads;
+        last = now;
+        if (done) break;
+    }
+    return last;
+}
+
+long residentToleranceKiB(const Resources& before) { return churnToleranceKiB(16 * 1024 + before.residentKiB / 4); }
+
+long churnToleranceKiB(long plain) { return underAddressSanitizer ? 512 * 1024 : plain; }
+
+}  // namespace HelperProcess
