@@ -59,11 +59,26 @@ struct Parser {
     }
 };
 
+// Labels, plist paths, service names and bundle identifiers are sent exactly as
+// given, also when they begin with "-": after a request's own flags, every word
+// of these requests is a value.
+std::vector<std::string> withValuesMarked(std::vector<std::string> words) {
+    if (words.empty()) return words;
+    const std::string& request = words.front();
+    if (request != "launch-job" && request != "unload-daemon" && request != "reset-privacy") return words;
+    std::size_t first = 1;
+    if (request == "unload-daemon")
+        while (first < words.size() && words[first] == "--trash") ++first;
+    if (first < words.size() && words[first] != "--") words.insert(words.begin() + static_cast<std::ptrdiff_t>(first), "--");
+    return words;
+}
+
 }  // namespace
 
 std::variant<Command, UsageError> parse(const std::vector<std::string>& words) {
     Parser parser;
-    std::vector<std::string> reversed(words.rbegin(), words.rend());
+    const std::vector<std::string> marked = withValuesMarked(words);
+    std::vector<std::string> reversed(marked.rbegin(), marked.rend());
     try {
         parser.app.parse(reversed);
     } catch (const CLI::ParseError& error) {

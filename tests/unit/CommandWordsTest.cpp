@@ -25,6 +25,9 @@ TEST(CommandWords, RequestWordsBecomeSelectorAndArguments) {
         {{"unload-daemon", "L", "P"}, Wire::Selector::unloadLaunchDaemon, {"L", "P", false}},
         {{"reset-privacy", "Camera", "com.example.app"}, Wire::Selector::resetPrivacyPermission,
          {"Camera", "com.example.app"}},
+        {{"reset-privacy", "Camera", "-x.y"}, Wire::Selector::resetPrivacyPermission, {"Camera", "-x.y"}},
+        {{"launch-job", "enable", "-L", "--trash"}, Wire::Selector::setLaunchJob, {"-L", "--trash", true}},
+        {{"unload-daemon", "--trash", "-L", "P"}, Wire::Selector::unloadLaunchDaemon, {"-L", "P", true}},
         {{"motion", "on"}, Wire::Selector::setMotionSensor, {true}},
         {{"motion", "off"}, Wire::Selector::setMotionSensor, {false}},
     };
@@ -50,6 +53,7 @@ TEST(CommandWords, OtherWordsAreUsageErrors) {
         {"motion"},
         {"motion", "yes"},
         {"remove", "--force", "/x"},
+        {"unload-daemon", "L", "--trash", "P"},
     };
     for (const auto& words : cases) {
         EXPECT_TRUE(std::holds_alternative<CommandWords::UsageError>(CommandWords::parse(words)))
