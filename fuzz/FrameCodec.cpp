@@ -6,6 +6,7 @@
 #include "fuzz/FuzzCheck.h"
 #include "platform/FrameStream.h"
 #include "platform/WireProtocol.h"
+#include "shared/UnicodeText.h"
 #include "shared/UniqueFd.h"
 
 #include <sys/socket.h>
@@ -76,10 +77,15 @@ void roundTripReply(const Wire::Reply& reply) {
     if (const auto* text = std::get_if<std::string>(&reply.value)) {
         check(sameText(*text, std::get<std::string>(again->value)), "reply text changed");
     } else if (const auto* texts = std::get_if<Wire::TextDictionary>(&reply.value)) {
-        // Keys that differ only after a NUL collapse into one.
+        // Keys that differ only after a NUL collapse into one. A key that is
+        // not well-formed UTF-8 (values are refused, keys are taken as they
+        // come) is written repaired: the helper itself never makes one.
         Wire::TextDictionary expected;
-        for (const auto& [key, value] : *texts)
-            expected.emplace(key.substr(0, key.find('\0')), value.substr(0, value.find('\0')));
+        for (const auto& [key, value] : *texts) {
+            const std::string cut = key.substr(0, key.find('\0'));
+            expected.insert_or_assign(UnicodeText::isValidUTF8(cut) ? cut : UnicodeText::repairedUTF8(cut),
+                             value.substr(0, value.find('\0')));
+        }
         check(expected == std::get<Wire::TextDictionary>(again->value), "reply dictionary changed");
     } else {
         check(reply.value == again->value, "reply value changed");
