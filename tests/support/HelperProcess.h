@@ -22,8 +22,9 @@ Resources of(pid_t pid);
 Resources settled(pid_t pid, std::optional<Resources> baseline);
 
 // How much more resident memory than `before` counts as "back where it
-// started". The allocator keeps freed memory for reuse: one arena for each
-// thread that ran at once, up to eight a core, keeps a little. Under
+// started": 64 MiB and a quarter of the start. The allocator keeps freed
+// memory for reuse: one arena for each thread that ran at once, up to eight a
+// core, each holding up to a few MiB of it. Under
 // AddressSanitizer freed memory is held in quarantine (256 MiB) besides its
 // shadow and size-class caches, which 16,000 mixed requests took to 354 MiB
 // above the start; the bound there (512 MiB) only catches gross growth.
