@@ -65,7 +65,7 @@ Resources settled(pid_t pid, std::optional<Resources> baseline) {
     return last;
 }
 
-long residentToleranceKiB(const Resources& before) { return churnToleranceKiB(64 * 1024 + before.residentKiB / 4); }
+long residentToleranceKiB(const Resources& before) { return churnToleranceKiB(8 * 1024 + before.residentKiB / 4); }
 
 long churnToleranceKiB(long plain) { return underAddressSanitizer ? 512 * 1024 : plain; }
 

@@ -22,7 +22,7 @@ Resources of(pid_t pid);
 Resources settled(pid_t pid, std::optional<Resources> baseline);
 
 // How much more resident memory than `before` counts as "back where it
-// started": 64 MiB and a quarter of the start. The allocator keeps freed
+// started": 8 MiB and a quarter of the start. The allocator keeps freed
 // memory for reuse: one arena for each thread that ran at once, up to eight a
 // core, each holding up to a few MiB of it. Under
 // AddressSanitizer freed memory is held in quarantine (256 MiB) besides its
