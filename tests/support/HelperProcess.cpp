@@ -32,16 +32,18 @@ long residentOf(pid_t pid) {
     return -1;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool underAddressSanitizer = true;
+// AddressSanitizer's quarantine and ThreadSanitizer's shadow and history keep
+// memory that a plain build gives back, so their builds get a loose bound.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool underSanitizer = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool underAddressSanitizer = true;
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool underSanitizer = true;
 #else
-constexpr bool underAddressSanitizer = false;
+constexpr bool underSanitizer = false;
 #endif
 #else
-constexpr bool underAddressSanitizer = false;
+constexpr bool underSanitizer = false;
 #endif
 
 }  // namespace
@@ -67,6 +69,6 @@ Resources settled(pid_t pid, std::optional<Resources> baseline) {
 
 long residentToleranceKiB(const Resources& before) { return churnToleranceKiB(8 * 1024 + before.residentKiB / 4); }
 
-long churnToleranceKiB(long plain) { return underAddressSanitizer ? 512 * 1024 : plain; }
+long churnToleranceKiB(long plain) { return underSanitizer ? 512 * 1024 : plain; }
 
 }  // namespace HelperProcess
