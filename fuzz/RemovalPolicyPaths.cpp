@@ -32,7 +32,8 @@ const std::vector<std::string>& ownFiles() {
 }
 
 // Locations a path starts from; the home folder's own text is never varied,
-// since home folders are compared with their letter case.
+// since home folders are compared with their letter case (for the same reason
+// no name below builds the home folder out of "/Users").
 const std::vector<std::string_view>& starts() {
     static const std::vector<std::string_view> texts = [] {
         std::vector<std::string_view> out(SafetyPolicy::removalRootTexts.begin(),
@@ -60,7 +61,7 @@ const std::vector<std::string_view>& names() {
         out.insert(out.end(), StorageRemovalPolicy::homeFolders.begin(), StorageRemovalPolicy::homeFolders.end());
         for (std::string_view extra :
              {"com.apple.Safari", "com.apple.", "com.apple", "com.kelto.Sorvane", "com.kelto.Sorvane.Helper",
-              "com.kelto.Sorvane.Helper.plist", "Sorvane.app", "Contents", "Other.app", "Library", "Users", "ann",
+              "com.kelto.Sorvane.Helper.plist", "Sorvane.app", "Contents", "Other.app", "Library", "Users",
               "Mobile Documents", "com~apple~CloudDocs", ".Trash", ".hidden", "x", "...", ".", "..", "", "Caf\u00e9",
               "Cafe\u0301", "\u212Aeychains", "\u00C5ngstr\u00F6m", "A\u030Angstro\u0308m"})
             out.push_back(extra);
