@@ -3,6 +3,7 @@
 // copies installed there by root pass admission and nothing on the host changes.
 #include "client/HelperClient.h"
 #include "platform/ChildProcess.h"
+#include "support/SanitizerBuild.h"
 
 #include <gtest/gtest.h>
 
@@ -165,16 +166,6 @@ TEST_F(HelperDaemon, OnlyTheApplicationInstalledByRootIsServed) {
     EXPECT_FALSE(client->call(Wire::Selector::version, {}));
     EXPECT_EQ(shell(clientPath + " version").status, 0) << "still serving others";
 }
-
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool threadSanitizerBuild = true;
-#else
-constexpr bool threadSanitizerBuild = false;
-#endif
-#else
-constexpr bool threadSanitizerBuild = false;
-#endif
 
 TEST_F(HelperDaemon, ThreadsOfEndedConnectionsAreGone) {
     RunningHelper helper(true);

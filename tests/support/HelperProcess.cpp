@@ -1,4 +1,5 @@
 #include "support/HelperProcess.h"
+#include "support/SanitizerBuild.h"
 
 #include <dirent.h>
 
@@ -32,20 +33,6 @@ long residentOf(pid_t pid) {
     return -1;
 }
 
-// AddressSanitizer's quarantine and ThreadSanitizer's shadow and history keep
-// memory that a plain build gives back, so their builds get a loose bound.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool underSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool underSanitizer = true;
-#else
-constexpr bool underSanitizer = false;
-#endif
-#else
-constexpr bool underSanitizer = false;
-#endif
-
 }  // namespace
 
 Resources of(pid_t pid) {
@@ -69,6 +56,8 @@ Resources settled(pid_t pid, std::optional<Resources> baseline) {
 
 long residentToleranceKiB(const Resources& before) { return churnToleranceKiB(8 * 1024 + before.residentKiB / 4); }
 
-long churnToleranceKiB(long plain) { return underSanitizer ? 512 * 1024 : plain; }
+// AddressSanitizer's quarantine and ThreadSanitizer's shadow and history keep
+// memory that a plain build gives back: their builds get a loose bound.
+long churnToleranceKiB(long plain) { return addressSanitizerBuild || threadSanitizerBuild ? 512 * 1024 : plain; }
 
 }  // namespace HelperProcess
