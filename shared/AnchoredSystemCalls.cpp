@@ -41,7 +41,8 @@ bool onlyOwnerMayChangeEntries(const struct stat& status) noexcept {
 }
 
 int statusAndMount(int folder, const char* name, struct stat& status, uint64_t& mount) noexcept {
-    constexpr unsigned needed = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_GID | STATX_INO | STATX_MNT_ID;
+    constexpr unsigned needed =
+        STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_GID | STATX_INO | STATX_MNT_ID;
     struct statx extended {};
     const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (name[0] == '\0' ? AT_EMPTY_PATH : 0);
     if (::statx(folder, name, flags, needed, &extended) != 0) return -1;
@@ -50,15 +51,13 @@ int statusAndMount(int folder, const char* name, struct stat& status, uint64_t& 
         errno = EOPNOTSUPP;
         return -1;
     }
-    status = {};
+    status = {};  // what the anchored operations read; the rest stays zero
     status.st_dev = makedev(extended.stx_dev_major, extended.stx_dev_minor);
     status.st_ino = extended.stx_ino;
     status.st_mode = extended.stx_mode;
     status.st_nlink = extended.stx_nlink;
     status.st_uid = extended.stx_uid;
     status.st_gid = extended.stx_gid;
-    status.st_rdev = makedev(extended.stx_rdev_major, extended.stx_rdev_minor);
-    status.st_size = static_cast<off_t>(extended.stx_size);
     mount = extended.stx_mnt_id;
     return 0;
 }

