@@ -6,6 +6,7 @@
 #include "support/SanitizerBuild.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -215,4 +216,36 @@ TEST_F(HelperDaemon, WithoutActivationItMakesItsOwnSocketOverAStaleOne) {
         EXPECT_EQ(shell(clientPath + " --json version").output, "\"1.6\"\n");
     }
     ::umount2("/run", MNT_DETACH);
+}
+
+// A request sent in the sandbox reaches nothing of the host: not an item
+// below a host folder (this test's own /srv), not a file in the checkout's
+// folder, not the helper's socket. The host side is checked from here.
+TEST_F(HelperDaemon, ChosenRemovalsInTheSandboxLeaveTheHostAlone) {
+    ASSERT_EQ(::mount("tmpfs", "/srv", "tmpfs", 0, "mode=0755"), 0);
+    const std::string hostFile = "/srv/kept";
+    const std::string buildFile = (binaryDir() / "host-probe").string();
+    std::ofstream(hostFile) << "x";
+    std::ofstream(buildFile) << "x";
+
+    const auto result = shell(std::string(SORVANE_SOURCE_DIR) + "/script/sandbox --build-dir '" + binaryDir().string() +
+                              "' -- env -u SORVANE_HELPER_SOCKET setpriv --reuid=501 --regid=20 --clear-groups sh -c "
+                              "'sorvanectl --json remove-chosen \"$@\" && sorvanectl version' sh " +
+                              hostFile + " '" + buildFile + "' /run/com.kelto.Sorvane.Helper");
+    if (result.status == 77) GTEST_SKIP() << result.error;
+    EXPECT_EQ(result.status, 0) << result.error;
+    const size_t lineEnd = result.output.find('\n');
+    nlohmann::json reply = nlohmann::json::parse(result.output.substr(0, lineEnd), nullptr, false);
+    ASSERT_TRUE(reply.is_object()) << result.output;
+    // The checkout's file is refused, or fails on the read-only bind, by where
+    // the checkout lies; either way it stays.
+    EXPECT_TRUE(reply[buildFile].is_string()) << result.output;
+    reply.erase(buildFile);
+    EXPECT_EQ(reply, (nlohmann::json{{hostFile, "Path is not allowed"},
+                                     {"/run/com.kelto.Sorvane.Helper", "Path is not allowed"}}));
+    EXPECT_EQ(result.output.substr(lineEnd + 1), "1.6\n") << "the helper still answers";
+    EXPECT_TRUE(fs::exists(hostFile));
+    EXPECT_TRUE(fs::exists(buildFile));
+    fs::remove(buildFile);
+    ::umount2("/srv", MNT_DETACH);
 }
