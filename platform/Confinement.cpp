@@ -77,26 +77,26 @@ RulesetAttributes attributesFor(int version) {
     return attributes;
 }
 
-bool addRule(int ruleset, const std::string& path, std::uint64_t rights) {
-    const UniqueFd target(::open(path.c_str(), O_PATH | O_CLOEXEC));
-    if (!target) return false;
+bool addRule(int ruleset, int target, std::uint64_t rights) {
     landlock_path_beneath_attr rule{};
     rule.allowed_access = rights;
-    rule.parent_fd = target.get();
+    rule.parent_fd = target;
     return ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
 }
 
 std::vector<std::string> topLevelFolders(const std::string& root) {
     std::vector<std::string> names;
-    const UniqueFd folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder) return names;
-    std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(::dup(folder.get())), ::closedir);
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(folder.get()), ::closedir);
     if (!listing) return names;
+    folder.release();  // closed with the listing
     while (const dirent* entry = ::readdir(listing.get())) {
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
         struct stat status;
-        if (::fstatat(folder.get(), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode)) {
+        if (::fstatat(::dirfd(listing.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(status.st_mode)) {
             names.emplace_back(name);
         }
     }
@@ -142,27 +142,26 @@ std::optional<std::string> elfInterpreter(int fd) {
     return std::nullopt;
 }
 
-// The file a program's start goes through: the program itself, then its
-// interpreter, and so on; each must have been installed by root.
-std::vector<std::string> executionChain(const std::string& program) {
-    std::vector<std::string> chain;
+// Lets `program` be executed, with each file its start goes through: the
+// program itself, then its interpreter, and so on. Each counts only when it
+// was installed by root, and the right goes to the very file checked.
+void allowExecution(int ruleset, const std::string& program) {
     std::string path = program;
     for (int step = 0; step <= maxInterpreters && !path.empty() && path.front() == '/'; ++step) {
         const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-        if (!file) break;
+        if (!file) return;
         std::array<char, PATH_MAX> resolved{};
         const std::string link = "/proc/self/fd/" + std::to_string(file.get());
         const ssize_t length = ::readlink(link.c_str(), resolved.data(), resolved.size());
-        if (length <= 0 || static_cast<std::size_t>(length) >= resolved.size()) break;
+        if (length <= 0 || static_cast<std::size_t>(length) >= resolved.size()) return;
         const std::string real(resolved.data(), static_cast<std::size_t>(length));
-        if (!PeerExecutable::isInstalledByRoot(file.get(), real)) break;
-        chain.push_back(real);
+        if (!PeerExecutable::isInstalledByRoot(file.get(), real)) return;
+        if (!addRule(ruleset, file.get(), LANDLOCK_ACCESS_FS_EXECUTE)) return;
         std::optional<std::string> next = scriptInterpreter(file.get());
         if (!next) next = elfInterpreter(file.get());
-        if (!next) break;
+        if (!next) return;
         path = *next;
     }
-    return chain;
 }
 
 // The one thread that stays outside the confinement. It opens process
@@ -231,10 +230,11 @@ int apply(const std::string& root, const std::vector<std::string>& programs) {
 
     const std::uint64_t change = attributes.handledAccessFs & ~std::uint64_t{LANDLOCK_ACCESS_FS_EXECUTE};
     const std::string base = root.ends_with('/') ? root : root + "/";
-    for (const std::string& folder : changeableFolders(topLevelFolders(root))) addRule(ruleset.get(), base + folder, change);
-    for (const std::string& program : programs) {
-        for (const std::string& file : executionChain(program)) addRule(ruleset.get(), file, LANDLOCK_ACCESS_FS_EXECUTE);
+    for (const std::string& name : changeableFolders(topLevelFolders(root))) {
+        const UniqueFd folder(::open((base + name).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (folder) addRule(ruleset.get(), folder.get(), change);
     }
+    for (const std::string& program : programs) allowExecution(ruleset.get(), program);
 
     // Children gain no privileges on exec (they run as root already); it also
     // lets the kernel accept the confinement without CAP_SYS_ADMIN.
