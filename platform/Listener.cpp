@@ -69,11 +69,13 @@ bool Listener::resume() {
     if (!socket_) return false;
     const int flags = ::fcntl(socket_.get(), F_GETFL);
     ::fcntl(socket_.get(), F_SETFL, flags | O_NONBLOCK);
-    admission_ = std::make_unique<SerialExecutor>();
     return true;
 }
 
 void Listener::acceptWaiting() {
+    // Started here, on the main loop, not in resume: the helper confines itself
+    // between the two, and only threads started afterwards are held with it.
+    if (!admission_) admission_ = std::make_unique<SerialExecutor>();
     for (;;) {
         const int accepted = ::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (accepted < 0) {

@@ -114,4 +114,27 @@ TEST(Sandbox, TheStandInToolsRecordEveryRunAndAnswerFromTheirRules) {
     EXPECT_EQ(recordedCalls, calls);
 }
 
+// The helper holds itself, and every tool it starts, to the folders requests
+// may change. With the stand-ins' state moved into /run (a Linux host folder),
+// a tool started by the helper still runs but cannot record its run there; the
+// same tool started here can.
+TEST(Sandbox, ToolsTheHelperStartsCannotWriteAHostFolder) {
+    struct StateInRun {
+        const std::string state = "/run/sandbox", aside = "/run/sandbox.moved";
+        StateInRun() {
+            EXPECT_EQ(::rename(state.c_str(), aside.c_str()), 0);
+            makeFile(state + "/calls.jsonl", "", {}, 0666);
+        }
+        ~StateInRun() {
+            removeAll(state);
+            ::rename(aside.c_str(), state.c_str());
+        }
+    } moved;
+    const std::string calls = moved.state + "/calls.jsonl";
+    EXPECT_EQ(ctl(ann, {"reset-privacy", "--", "Camera", "com.example.App"}).reply, nullptr);
+    EXPECT_EQ(readFile(calls), "") << "started by the helper";
+    EXPECT_EQ(runAs(root, "/usr/bin/tccutil", {"reset", "Camera", "com.example.App"}).status, 0);
+    EXPECT_NE(readFile(calls), "") << "started here";
+}
+
 }  // namespace
