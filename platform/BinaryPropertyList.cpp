@@ -258,8 +258,8 @@ Value build(const Reader& reader, uint64_t index) {
         entries.reserve(object->count);
         for (uint64_t i = 0; i < object->count; ++i) {
             const auto key = reader.object(reader.reference(*object, i));
-            entries.emplace_back(key ? reader.text(*key) : std::string(),
-                                 build(reader, reader.reference(*object, object->count + i)));
+            entries.push_back({key ? reader.text(*key) : std::string(),
+                               build(reader, reader.reference(*object, object->count + i))});
         }
         return {std::move(entries)};
     }
@@ -285,7 +285,7 @@ std::size_t objectsIn(const Value& value) {
     if (const auto* items = std::get_if<Array>(&value.content)) {
         for (const auto& item : *items) count += objectsIn(item);
     } else if (const auto* entries = std::get_if<Dictionary>(&value.content)) {
-        for (const auto& entry : *entries) count += 1 + objectsIn(entry.second);
+        for (const auto& entry : *entries) count += 1 + objectsIn(entry.value);
     }
     return count;
 }
@@ -328,8 +328,8 @@ public:
             uint64_t operator()(const Dictionary& entries) const {
                 std::vector<uint64_t> references(2 * entries.size());
                 for (std::size_t i = 0; i < entries.size(); ++i) {
-                    references[i] = writer.putString(entries[i].first);
-                    references[entries.size() + i] = writer.put(entries[i].second);
+                    references[i] = writer.putString(entries[i].key);
+                    references[entries.size() + i] = writer.put(entries[i].value);
                 }
                 return writer.putContainer(0xD, entries.size(), references);
             }

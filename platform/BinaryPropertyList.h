@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <variant>
 #include <vector>
 
@@ -15,8 +14,9 @@
 namespace BinaryPropertyList {
 
 struct Value;
+struct Entry;
 using Array = std::vector<Value>;
-using Dictionary = std::vector<std::pair<std::string, Value>>;  // in the order written
+using Dictionary = std::vector<Entry>;  // in the order written
 
 // A value of a type messages do not use: a real, date, data, UID, set or null.
 struct Other {
@@ -25,6 +25,11 @@ struct Other {
 
 struct Value {
     std::variant<Other, bool, uint64_t, std::string, Array, Dictionary> content;
+};
+
+struct Entry {
+    std::string key;
+    Value value;
 };
 
 // What one reference costs against a reader's budget, besides the bytes of

@@ -26,8 +26,8 @@ namespace Plist = BinaryPropertyList;
 // The message dictionary's entry under `key` when it is of type T.
 template <typename T>
 T* itemNamed(Plist::Dictionary& message, std::string_view key) {
-    for (auto& [name, value] : message) {
-        if (name == key) return std::get_if<T>(&value.content);
+    for (auto& entry : message) {
+        if (entry.key == key) return std::get_if<T>(&entry.value.content);
     }
     return nullptr;
 }
@@ -36,7 +36,7 @@ T* itemNamed(Plist::Dictionary& message, std::string_view key) {
 // left to no reader).
 bool keysOnce(const Plist::Dictionary& message) {
     for (const std::string_view key : {"id", "selector", "arguments", "reply"}) {
-        if (std::count_if(message.begin(), message.end(), [key](const auto& entry) { return entry.first == key; }) > 1)
+        if (std::count_if(message.begin(), message.end(), [key](const auto& entry) { return entry.key == key; }) > 1)
             return false;
     }
     return true;
@@ -70,7 +70,10 @@ Plist::Value valueOf(const Argument& argument) {
         Plist::Value operator()(const std::string& text) const { return {text}; }
         Plist::Value operator()(bool flag) const { return {flag}; }
         Plist::Value operator()(const std::vector<std::string>& texts) const {
-            return {Plist::Array(texts.begin(), texts.end())};
+            Plist::Array items;
+            items.reserve(texts.size());
+            for (const auto& text : texts) items.push_back({text});
+            return {std::move(items)};
         }
     };
     return std::visit(Visitor{}, argument);
@@ -135,9 +138,9 @@ std::string encodeRequest(const Request& request) {
     arguments.reserve(request.arguments.size());
     for (const auto& argument : request.arguments) arguments.push_back(valueOf(argument));
     Plist::Dictionary message;
-    message.emplace_back("id", Plist::Value{request.id});
-    message.emplace_back("selector", Plist::Value{std::string(info(request.selector).name)});
-    message.emplace_back("arguments", Plist::Value{std::move(arguments)});
+    message.push_back({"id", {request.id}});
+    message.push_back({"selector", {std::string(info(request.selector).name)}});
+    message.push_back({"arguments", {std::move(arguments)}});
     return frameOf(std::move(message));
 }
 
@@ -149,13 +152,13 @@ std::string encodeReply(const Reply& reply) {
         std::optional<Plist::Value> operator()(const TextDictionary& texts) const {
             Plist::Dictionary entries;
             entries.reserve(texts.size());
-            for (const auto& [key, text] : texts) entries.emplace_back(key, Plist::Value{text});
+            for (const auto& [key, text] : texts) entries.push_back({key, {text}});
             return Plist::Value{std::move(entries)};
         }
     };
     Plist::Dictionary message;
-    message.emplace_back("id", Plist::Value{reply.id});
-    if (auto value = std::visit(Visitor{}, reply.value)) message.emplace_back("reply", std::move(*value));
+    message.push_back({"id", {reply.id}});
+    if (auto value = std::visit(Visitor{}, reply.value)) message.push_back({"reply", std::move(*value)});
     return frameOf(std::move(message));
 }
 
@@ -188,18 +191,18 @@ std::optional<Reply> decodeReply(std::string_view body) {
     if (id == nullptr) return std::nullopt;
     Reply reply;
     reply.id = *id;
-    auto found = std::find_if(message->begin(), message->end(), [](const auto& entry) { return entry.first == "reply"; });
+    auto found = std::find_if(message->begin(), message->end(), [](const auto& entry) { return entry.key == "reply"; });
     if (found == message->end()) return reply;  // a nil text
-    Plist::Value* value = &found->second;
+    Plist::Value* value = &found->value;
     if (auto* text = std::get_if<std::string>(&value->content)) {
         reply.value = std::move(*text);
     } else if (const auto* flag = std::get_if<bool>(&value->content)) {
         reply.value = *flag;
     } else if (auto* entries = std::get_if<Plist::Dictionary>(&value->content)) {
         TextDictionary texts;
-        for (auto& [key, item] : *entries) {
-            auto* itemText = std::get_if<std::string>(&item.content);
-            if (itemText == nullptr || !texts.emplace(std::move(key), std::move(*itemText)).second) return std::nullopt;
+        for (auto& entry : *entries) {
+            auto* itemText = std::get_if<std::string>(&entry.value.content);
+            if (itemText == nullptr || !texts.emplace(std::move(entry.key), std::move(*itemText)).second) return std::nullopt;
         }
         reply.value = std::move(texts);
     } else {
