@@ -42,9 +42,16 @@ bool keysOnce(const Plist::Dictionary& message) {
     return true;
 }
 
-// Nothing when the argument makes the message of the wrong shape.
-std::optional<Argument> argumentValue(Plist::Value& value) {
+// Whether the selector's argument at `index` is a list of paths.
+bool isPathList(Selector selector, std::size_t index) {
+    return index == 0 && (selector == Selector::removeItems || selector == Selector::removeChosenItems);
+}
+
+// Nothing when the argument makes the message of the wrong shape: a path list
+// holding anything but strings. Elsewhere such an array is of another type.
+std::optional<Argument> argumentValue(Plist::Value& value, bool pathList) {
     struct Visitor {
+        bool pathList;
         std::optional<Argument> operator()(Plist::Other) const { return Argument{}; }
         std::optional<Argument> operator()(bool flag) const { return Argument{flag}; }
         std::optional<Argument> operator()(uint64_t number) const { return Argument{number != 0}; }
@@ -55,13 +62,13 @@ std::optional<Argument> argumentValue(Plist::Value& value) {
             texts.reserve(items.size());
             for (auto& item : items) {
                 auto* text = std::get_if<std::string>(&item.content);
-                if (text == nullptr) return std::nullopt;
+                if (text == nullptr) return pathList ? std::nullopt : std::optional(Argument{});
                 texts.push_back(std::move(*text));
             }
             return Argument{std::move(texts)};
         }
     };
-    return std::visit(Visitor{}, value.content);
+    return std::visit(Visitor{pathList}, value.content);
 }
 
 Plist::Value valueOf(const Argument& argument) {
@@ -177,7 +184,7 @@ std::optional<Request> decodeRequest(std::string_view body) {
     request.selector = *selector;
     request.arguments.reserve(arguments->size());
     for (auto& value : *arguments) {
-        auto argument = argumentValue(value);
+        auto argument = argumentValue(value, isPathList(request.selector, request.arguments.size()));
         if (!argument) return std::nullopt;
         request.arguments.push_back(std::move(*argument));
     }

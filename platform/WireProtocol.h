@@ -81,7 +81,7 @@ std::string encodeReply(const Reply& reply);
 
 // Frame bodies. Nothing when the body is not a binary property list or the
 // message has the wrong shape: among others, a string anywhere in it that is
-// not well-formed, an array argument with an element that is not a string,
+// not well-formed, a path list with an element that is not a string,
 // objects over the message budget. A reply's dictionary keys keep every byte.
 std::optional<Request> decodeRequest(std::string_view body);
 std::optional<Reply> decodeReply(std::string_view body);

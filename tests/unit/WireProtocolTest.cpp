@@ -178,10 +178,10 @@ TEST(WireProtocol, MessagesOfTheWrongShapeAreRefused) {
 
 TEST(WireProtocol, ArgumentsOfAnotherTypeConvertAsAbsent) {
     const auto body = binary(message(plist_new_uint(7), "unloadLaunchDaemonWithLabel:plistPath:toTrash:reply:",
-                                     array({plist_new_uint(5), plist_new_string("/p"), plist_new_uint(2)})));
+                                     array({array({plist_new_uint(5)}), plist_new_string("/p"), plist_new_uint(2)})));
     auto request = Wire::decodeRequest(body);
-    ASSERT_TRUE(request);
-    EXPECT_EQ(Wire::textArgument(*request, 0), "") << "an integer is not a text";
+    ASSERT_TRUE(request) << "only a path list must hold strings alone";
+    EXPECT_EQ(Wire::textArgument(*request, 0), "") << "a list is not a text";
     EXPECT_EQ(Wire::textArgument(*request, 1), "/p");
     EXPECT_TRUE(Wire::flagArgument(*request, 2)) << "any non-zero integer is true";
     EXPECT_FALSE(Wire::flagArgument(*request, 1)) << "a text is not a truth value";
