@@ -32,8 +32,8 @@ T* itemNamed(Plist::Dictionary& message, std::string_view key) {
     return nullptr;
 }
 
-// Whether none of the message's keys appears twice (which one would count is
-// left to no reader).
+// Whether no key that messages are read by appears twice: a message that
+// says two things under one key is of the wrong shape.
 bool keysOnce(const Plist::Dictionary& message) {
     for (const std::string_view key : {"id", "selector", "arguments", "reply"}) {
         if (std::count_if(message.begin(), message.end(), [key](const auto& entry) { return entry.key == key; }) > 1)
