@@ -15,6 +15,7 @@
 namespace {
 
 constexpr int firstActivatedFd = 3;
+constexpr int acceptBatch = 16;
 
 // The first socket that socket activation handed to this very process.
 UniqueFd activatedSocket() {
@@ -74,7 +75,9 @@ bool Listener::resume() {
 }
 
 void Listener::acceptWaiting() {
-    for (;;) {
+    // A few at a time: the main loop's exit timer is not put off by clients
+    // that keep connecting.
+    for (int batch = 0; batch < acceptBatch; ++batch) {
         const int accepted = ::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (accepted < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
