@@ -35,7 +35,7 @@ struct LaunchJobFacts {
     // to it. A binary plist whose objects, counted that way, exceed this is
     // not read: a tree within the size limit holds fewer than 150,000, while
     // containers shared level after level would take exponential time and
-    // memory (this many cost some 30 MB).
+    // memory (this many cost some 16 MB).
     static constexpr std::size_t plistObjectBudget = std::size_t{1} << 18;
 
     std::string plistPath;                    // exactly as requested
