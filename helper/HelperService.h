@@ -33,7 +33,6 @@ public:
     // Runs this connection's launch-job change sequences, a few side by side,
     // so that they never wait behind another connection's. Its tasks do not
     // hold the service; destroying the service waits for them.
-    ConcurrentExecutor launchSequences{launchSequenceThreads};
-
     static constexpr unsigned launchSequenceThreads = 4;
+    ConcurrentExecutor launchSequences{launchSequenceThreads};
 };

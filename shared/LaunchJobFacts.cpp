@@ -6,9 +6,9 @@
 
 #include <fcntl.h>
 #include <plist/plist.h>
-#include <unicode/ustring.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <unicode/ustring.h>
 #include <unistd.h>
 
 #include <cerrno>
