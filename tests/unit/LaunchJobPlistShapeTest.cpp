@@ -61,11 +61,12 @@ std::string binaryJob() {
 TEST(LaunchJobPlistShape, SharedContainersAreReadWithinTheBudget) {
     const std::pair<std::size_t, std::optional<std::string>> cases[] = {
         {10, "com.example.job"},  // some 2^11 objects
-        {16, "com.example.job"},  // some 2^17: within the budget
+        {16, "com.example.job"},  // some 2^17: half the budget
         {17, std::nullopt},       // some 2^18: just over it
         {40, std::nullopt},       // some 2^41: refused before reading
     };
-    for (const auto& [levels, label] : cases) EXPECT_EQ(LaunchJobFacts::parsePlist(selfSharingPlist(levels)).label, label) << levels;
+    for (const auto& [levels, label] : cases)
+        EXPECT_EQ(LaunchJobFacts::parsePlist(selfSharingPlist(levels)).label, label) << levels;
 }
 
 TEST(LaunchJobPlistShape, AnOrdinaryBinaryPlistIsRead) {
