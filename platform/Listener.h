@@ -30,7 +30,8 @@ public:
 
     int fd() const { return socket_.get(); }
 
-    // Accepts every connection that is waiting and queues each for admission.
+    // Accepts the connections that are waiting, up to a small batch, and
+    // queues each for admission.
     void acceptWaiting();
 
 private:
