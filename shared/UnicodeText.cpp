@@ -7,6 +7,7 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -66,9 +67,9 @@ std::size_t asciiPrefix(std::string_view text) noexcept {
 // is in canonical composition: nothing below U+0300 decomposes or combines
 // with what precedes it, and no combining mark follows.
 bool isBelowCombiningMarks(std::string_view text) noexcept {
-    for (unsigned char c : text)
-        if (c >= 0xCC) return false;
-    return true;
+    unsigned char highest = 0;
+    for (unsigned char c : text) highest = std::max(highest, c);
+    return highest < 0xCC;
 }
 
 }  // namespace
@@ -148,7 +149,6 @@ std::string lowercased(std::string_view text) {
     for (std::size_t i = 0; i < ascii; ++i)
         if (out[i] >= 'A' && out[i] <= 'Z') out[i] = static_cast<char>(out[i] - 'A' + 'a');
     if (ascii == text.size()) return out;
-    if (!isValidUTF8(text)) return lowercased(repairedUTF8(text));
 
     // Without a locale, the full lower-case mapping of a code point is its
     // simple one (u_tolower) except for two: U+0130 grows into two code points,
@@ -164,8 +164,10 @@ std::string lowercased(std::string_view text) {
             continue;
         }
         UChar32 c;
-        U8_NEXT_UNSAFE(s, i, c);
-        if (c == 0x130 || c == 0x3A3) return lowercasedByCaseMap(text);
+        U8_NEXT(s, i, length, c);
+        if (c < 0) return lowercased(repairedUTF8(text));
+        if (c == 0x130 || c == 0x3A3)
+            return isValidUTF8(text) ? lowercasedByCaseMap(text) : lowercased(repairedUTF8(text));
         const UChar32 lower = u_tolower(c);
         char bytes[U8_MAX_LENGTH];
         int32_t written = 0;
