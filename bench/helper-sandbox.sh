@@ -17,6 +17,6 @@ need_client() {
 in_sandbox() {
   "$checkout/script/sandbox" --build-dir "$build" -- bash -c '
     set -euo pipefail
-    if [[ -x $0 ]]; then install -o root -g root -m 0755 "$0" /usr/local/libexec/HelperClientBench; fi
+    if [[ -x $0 ]]; then install -o root -g sorvane -m 2755 "$0" /usr/local/libexec/HelperClientBench; fi
     eval "$1"' "$client" "$1"
 }

@@ -16,6 +16,10 @@ namespace {
 
 constexpr int firstActivatedFd = 3;
 
+// Judging a peer reads a few small files; a few workers keep one slow peer
+// from holding up the others.
+constexpr std::size_t admissionWorkers = 4;
+
 // The first socket that socket activation handed to this very process.
 UniqueFd activatedSocket() {
     const char* pid = std::getenv("LISTEN_PID");
@@ -61,6 +65,8 @@ UniqueFd boundSocket(const std::string& path) {
 
 Listener::Listener(std::string path) : path_(std::move(path)) {}
 
+Listener::~Listener() = default;
+
 void Listener::setDelegate(Delegate delegate) { delegate_ = std::move(delegate); }
 
 bool Listener::resume() {
@@ -69,7 +75,7 @@ bool Listener::resume() {
     if (!socket_) return false;
     const int flags = ::fcntl(socket_.get(), F_GETFL);
     ::fcntl(socket_.get(), F_SETFL, flags | O_NONBLOCK);
-    admission_ = std::make_unique<SerialExecutor>();
+    admission_ = std::make_unique<WorkerPool>(admissionWorkers);
     return true;
 }
 
@@ -84,7 +90,14 @@ void Listener::acceptWaiting() {
             }
             return;
         }
-        auto connection = std::make_shared<Connection>(UniqueFd(accepted));
+        UniqueFd socket(accepted);
+        ucred credentials{};
+        socklen_t length = sizeof credentials;
+        if (::getsockopt(socket.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) continue;
+        // Over its user's limit, a connection is closed at once, unjudged.
+        auto slot = limit_.take(credentials.uid);
+        if (!slot) continue;
+        auto connection = std::make_shared<Connection>(std::move(socket), connectionThreads_, std::move(slot));
         admission_->submit([this, connection = std::move(connection)] {
             if (delegate_) delegate_(connection);
         });
