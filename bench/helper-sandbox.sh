@@ -13,7 +13,7 @@ need_client() {
 }
 
 # Runs a bash script inside the sandbox with the benchmark client installed as root
-# at /usr/local/libexec/HelperClientBench (admission wants a root-owned path).
+# at /usr/local/libexec/HelperClientBench, set-group-ID sorvane as the client is installed.
 in_sandbox() {
   "$checkout/script/sandbox" --build-dir "$build" -- bash -c '
     set -euo pipefail
