@@ -2,24 +2,28 @@
 
 #include <system_error>
 
+ThreadGroup::ThreadGroup() : joiner_([this] { joinFinished(); }) {}
+
 ThreadGroup::~ThreadGroup() {
-    std::list<Member> all;
     {
         std::lock_guard lock(mutex_);
-        all.swap(members_);
+        stopping_ = true;
     }
-    for (auto& member : all) member.thread.join();
+    changed_.notify_all();
+    joiner_.join();
 }
 
 bool ThreadGroup::start(std::function<void()> work) {
-    joinFinished();
     std::lock_guard lock(mutex_);
     auto member = members_.emplace(members_.end());
     try {
         member->thread = std::thread([this, member, work = std::move(work)] {
             work();
-            std::lock_guard done(mutex_);
-            member->finished = true;
+            {
+                std::lock_guard done(mutex_);
+                member->finished = true;
+            }
+            changed_.notify_all();
         });
     } catch (const std::system_error&) {
         members_.erase(member);
@@ -29,15 +33,25 @@ bool ThreadGroup::start(std::function<void()> work) {
 }
 
 void ThreadGroup::joinFinished() {
-    std::list<Member> finished;
-    {
-        std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] {
+            if (stopping_ && members_.empty()) return true;
+            for (const auto& member : members_) {
+                if (member.finished) return true;
+            }
+            return false;
+        });
+        if (stopping_ && members_.empty()) return;
+        std::list<Member> finished;
         for (auto member = members_.begin(); member != members_.end();) {
             const auto next = std::next(member);
             if (member->finished) finished.splice(finished.end(), members_, member);
             member = next;
         }
+        lock.unlock();
+        // A finished thread has nothing left to run but its return.
+        for (auto& member : finished) member.thread.join();
+        lock.lock();
     }
-    // A finished thread has nothing left to run but its return.
-    for (auto& member : finished) member.thread.join();
 }

@@ -1,16 +1,18 @@
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <list>
 #include <mutex>
 #include <thread>
 
 // Threads started for work that ends on its own (a connection's life). Each
-// is joined: those that have finished when the next one starts, the rest when
-// the group goes, so that no thread outlives its owner.
+// is joined as soon as its work has returned, by the group's own thread; when
+// the group goes it waits for every thread still at work, so that none
+// outlives its owner.
 class ThreadGroup {
 public:
-    ThreadGroup() = default;
+    ThreadGroup();
     ~ThreadGroup();
     ThreadGroup(const ThreadGroup&) = delete;
     ThreadGroup& operator=(const ThreadGroup&) = delete;
@@ -26,5 +28,8 @@ private:
     void joinFinished();
 
     std::mutex mutex_;
-    std::list<Member> members_;
+    std::condition_variable changed_;
+    std::list<Member> members_;  // at work, or finished and not joined yet
+    bool stopping_ = false;
+    std::thread joiner_;  // declared last: started once the rest is ready
 };
