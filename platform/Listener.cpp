@@ -75,11 +75,13 @@ bool Listener::resume() {
     if (!socket_) return false;
     const int flags = ::fcntl(socket_.get(), F_GETFL);
     ::fcntl(socket_.get(), F_SETFL, flags | O_NONBLOCK);
-    admission_ = std::make_unique<WorkerPool>(admissionWorkers);
     return true;
 }
 
 void Listener::acceptWaiting() {
+    // Started here, on the main loop, not in resume: whatever confines the
+    // process between the two holds the workers too.
+    if (!admission_) admission_ = std::make_unique<WorkerPool>(admissionWorkers);
     for (;;) {
         const int accepted = ::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (accepted < 0) {

@@ -31,7 +31,8 @@ public:
     Listener& operator=(const Listener&) = delete;
 
     void setDelegate(Delegate delegate);
-    // Creates the socket and starts listening; false when that fails.
+    // Creates the socket and starts listening; false when that fails. Starts
+    // no thread: the admission workers start with the first connection.
     bool resume();
 
     int fd() const { return socket_.get(); }

@@ -2,19 +2,24 @@
 
 #include <system_error>
 
-ThreadGroup::ThreadGroup() : joiner_([this] { joinFinished(); }) {}
-
 ThreadGroup::~ThreadGroup() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
     changed_.notify_all();
-    joiner_.join();
+    if (joiner_.joinable()) joiner_.join();
 }
 
 bool ThreadGroup::start(std::function<void()> work) {
     std::lock_guard lock(mutex_);
+    if (!joiner_.joinable()) {
+        try {
+            joiner_ = std::thread([this] { joinFinished(); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
     auto member = members_.emplace(members_.end());
     try {
         member->thread = std::thread([this, member, work = std::move(work)] {

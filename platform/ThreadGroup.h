@@ -7,12 +7,13 @@
 #include <thread>
 
 // Threads started for work that ends on its own (a connection's life). Each
-// is joined as soon as its work has returned, by the group's own thread; when
-// the group goes it waits for every thread still at work, so that none
-// outlives its owner.
+// is joined as soon as its work has returned, by the group's own thread
+// (started with the first, so from the same thread and under the same
+// confinement); when the group goes it waits for every thread still at work,
+// so that none outlives its owner.
 class ThreadGroup {
 public:
-    ThreadGroup();
+    ThreadGroup() = default;
     ~ThreadGroup();
     ThreadGroup(const ThreadGroup&) = delete;
     ThreadGroup& operator=(const ThreadGroup&) = delete;
@@ -31,5 +32,5 @@ private:
     std::condition_variable changed_;
     std::list<Member> members_;  // at work, or finished and not joined yet
     bool stopping_ = false;
-    std::thread joiner_;  // declared last: started once the rest is ready
+    std::thread joiner_;
 };
