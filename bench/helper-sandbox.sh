@@ -16,12 +16,13 @@ need_client() {
 }
 
 # Runs a bash script inside the sandbox with the benchmark client installed as root
-# at /usr/local/libexec/HelperClientBench (admission wants a root-owned path). The
+# at /usr/local/libexec/HelperClientBench (admission wants a root-owned path,
+# set-group-ID sorvane as the client is installed). The
 # script finds the release build folder in $build.
 in_sandbox() {
   "$checkout/script/sandbox" --build-dir "$build" -- bash -c '
     set -euo pipefail
-    if [[ -x $0 ]]; then install -o root -g root -m 0755 "$0" /usr/local/libexec/HelperClientBench; fi
+    if [[ -x $0 ]]; then install -o root -g sorvane -m 2755 "$0" /usr/local/libexec/HelperClientBench; fi
     export build=$1
     eval "$2"' "$client" "$build" "$1"
 }

@@ -38,8 +38,11 @@ TEST(Sandbox, MacFoldersShareOneDeviceAndVolumesHaveTheirOwn) {
     EXPECT_EQ(::readlink("/Volumes/Macintosh HD", target, sizeof target - 1), 1);
     EXPECT_STREQ(target, "/");
     EXPECT_EQ(permissionsOf("/private/tmp"), 01777u);
-    EXPECT_EQ(ownerOf("/usr/local/bin/sorvanectl"), (Owner{0, 0}));
-    EXPECT_EQ(permissionsOf("/usr/local/bin/sorvanectl"), 0755u);
+    const group* clientGroup = ::getgrnam("sorvane");
+    ASSERT_NE(clientGroup, nullptr);
+    EXPECT_EQ(clientGroup->gr_mem[0], nullptr) << "a group nobody belongs to";
+    EXPECT_EQ(ownerOf("/usr/local/bin/sorvanectl"), (Owner{0, clientGroup->gr_gid}));
+    EXPECT_EQ(permissionsOf("/usr/local/bin/sorvanectl"), 02755u);
 }
 
 TEST(Sandbox, UsersAndHomesLookAsOnAMac) {

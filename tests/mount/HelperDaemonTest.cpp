@@ -36,9 +36,14 @@ const std::string activatedSocket = "/mnt/run/helper.sock";
 
 fs::path binaryDir() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path(); }
 
-void install(const fs::path& from, const std::string& to, uid_t owner = 0, mode_t mode = 0755) {
+// The group the client is installed set-group-ID to, listed in this
+// namespace's /etc/group.
+constexpr gid_t clientGroup = 900;
+
+// A client copy: set-group-ID to the client group unless `mode` says otherwise.
+void install(const fs::path& from, const std::string& to, uid_t owner = 0, mode_t mode = 02755, gid_t group = clientGroup) {
     fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-    ASSERT_EQ(::chown(to.c_str(), owner, 0), 0);
+    ASSERT_EQ(::chown(to.c_str(), owner, group), 0);
     ASSERT_EQ(::chmod(to.c_str(), mode), 0);
 }
 
@@ -110,7 +115,10 @@ protected:
         }
         fs::create_directories(installed);
         fs::create_directories("/mnt/run");
-        install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath);
+        fs::copy_file("/etc/group", "/mnt/group");
+        std::ofstream("/mnt/group", std::ios::app) << "sorvane:x:" << clientGroup << ":\n";
+        ASSERT_EQ(::mount("/mnt/group", "/etc/group", nullptr, MS_BIND, nullptr), 0);
+        install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath, 0, 0755, 0);
         install(binaryDir() / "sorvanectl", clientPath);
     }
     void SetUp() override {
@@ -151,11 +159,12 @@ TEST_F(HelperDaemon, OnlyTheApplicationInstalledByRootIsServed) {
         mode_t mode;
         int status;
     } cases[] = {
-        {installed + "/ctl-root", 0, 0755, 0},
-        {installed + "/ctl-user", 1000, 0755, 69},
-        {installed + "/ctl-group-writable", 0, 0775, 69},
-        {installed + "/ctl-other-writable", 0, 0757, 69},
-        {"/mnt/open/ctl", 0, 0755, 69},
+        {installed + "/ctl-root", 0, 02755, 0},
+        {installed + "/ctl-user", 1000, 02755, 69},
+        {installed + "/ctl-group-writable", 0, 02775, 69},
+        {installed + "/ctl-other-writable", 0, 02757, 69},
+        {"/mnt/open/ctl", 0, 02755, 69},
+        {installed + "/ctl-not-set-group-id", 0, 0755, 69},
     };
     for (const auto& c : cases) {
         install(binaryDir() / "sorvanectl", c.path, c.owner, c.mode);
@@ -172,11 +181,12 @@ TEST_F(HelperDaemon, OnlyTheApplicationInstalledByRootIsServed) {
 TEST_F(HelperDaemon, ThreadsOfEndedConnectionsAreGone) {
     RunningHelper helper(true);
     ASSERT_EQ(shell(clientPath + " version").status, 0);
-    // The main loop and the admission executor, ThreadSanitizer's own
-    // background thread in a build with it, and where the kernel has Landlock
-    // the one thread the helper keeps outside its confinement.
+    // The main loop, the admission workers and the joiner of connection
+    // threads, ThreadSanitizer's own background thread in a build with it, and
+    // where the kernel has Landlock the one thread the helper keeps outside its
+    // confinement.
     const bool landlock = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, 1) >= 2;
-    const int idle = 2 + (threadSanitizerBuild ? 1 : 0) + (landlock ? 1 : 0);
+    const int idle = 6 + (threadSanitizerBuild ? 1 : 0) + (landlock ? 1 : 0);
     for (int i = 0; i < 100; ++i) {
         auto client = HelperClient::connect(activatedSocket);
         ASSERT_TRUE(client);
