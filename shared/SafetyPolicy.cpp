@@ -112,6 +112,9 @@ bool isSystemKey(std::string_view key) {
     return true;
 }
 
+// userRemovalAllowed on texts already composed, the path a normalized one.
+bool composedUserRemovalAllowed(std::string_view composedPath, std::string_view composedHome);
+
 // The "/Users" rule: only inside the client's own home folder.
 bool homeAllows(std::string_view candidate, std::optional<std::string_view> home) {
     if (!home) return false;
@@ -122,7 +125,7 @@ bool homeAllows(std::string_view candidate, std::optional<std::string_view> home
     std::string_view composedCandidate = composedView(candidate, candidateStorage);
     std::string_view composedHome = composedView(homePath, homeStorage);
     if (!isInsideKey(composedCandidate, composedHome)) return false;
-    return userRemovalAllowed(candidate, homePath);
+    return composedUserRemovalAllowed(composedCandidate, composedHome);
 }
 
 // Steps that judge one candidate (the path as sent, or rebuilt on its holding folder).
@@ -178,8 +181,8 @@ bool isNormalized(std::string_view path) noexcept {
 
 std::string folded(std::string_view text) {
     if (UnicodeText::isASCII(text)) return UnicodeText::lowercased(text);
-    std::string storage;
-    std::string key = UnicodeText::lowercased(composedView(text, storage));
+    std::string key = UnicodeText::isComposed(text) ? UnicodeText::lowercased(text)
+                                                    : UnicodeText::lowercased(UnicodeText::composed(text));
     return UnicodeText::isComposed(key) ? key : UnicodeText::composed(key);
 }
 
@@ -253,11 +256,14 @@ bool allowsInApplications(std::span<const std::string_view> components) {
 
 bool userRemovalAllowed(std::string_view path, std::string_view home) {
     if (!isNormalized(path)) return false;
-    std::string_view homePath = homeFolderPath(home);
     std::string pathStorage;
     std::string homeStorage;
-    std::string_view composedPath = composedView(path, pathStorage);
-    std::string_view composedHome = composedView(homePath, homeStorage);
+    return composedUserRemovalAllowed(composedView(path, pathStorage), composedView(homeFolderPath(home), homeStorage));
+}
+
+namespace {
+
+bool composedUserRemovalAllowed(std::string_view composedPath, std::string_view composedHome) {
     if (!composedPath.starts_with(composedHome) || composedPath.size() <= composedHome.size() ||
         composedPath[composedHome.size()] != '/')
         return false;
@@ -291,5 +297,7 @@ bool userRemovalAllowed(std::string_view path, std::string_view home) {
     if (second.starts_with(applePrefix)) return false;
     return true;
 }
+
+}  // namespace
 
 }  // namespace SafetyPolicy

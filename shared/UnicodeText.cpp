@@ -76,19 +76,37 @@ bool isBelowCombiningMarks(std::string_view text) noexcept {
 
 bool isASCII(std::string_view text) noexcept { return asciiPrefix(text) == text.size(); }
 
+// Well-formed sequences as the Unicode Standard's table of them has it: no
+// overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUTF8(std::string_view text) noexcept {
-    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
-    int32_t length = static_cast<int32_t>(text.size());
-    if (static_cast<size_t>(length) != text.size()) return false;
-    int32_t i = 0;
-    while (i < length) {
-        if (s[i] < 0x80) {
-            i += static_cast<int32_t>(asciiPrefix(text.substr(static_cast<std::size_t>(i))));
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    for (std::size_t i = asciiPrefix(text); i < size;) {
+        const unsigned char lead = s[i];
+        if (lead < 0x80) {
+            ++i;
             continue;
         }
-        UChar32 c;
-        U8_NEXT(s, i, length, c);
-        if (c < 0) return false;
+        std::size_t length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            return false;
+        }
+        if (size - i < length || s[i + 1] < low || s[i + 1] > high) return false;
+        for (std::size_t k = 2; k < length; ++k)
+            if ((s[i + k] & 0xC0) != 0x80) return false;
+        i += length;
     }
     return true;
 }
