@@ -180,10 +180,7 @@ bool isNormalized(std::string_view path) noexcept {
 }
 
 std::string folded(std::string_view text) {
-    if (UnicodeText::isASCII(text)) return UnicodeText::lowercased(text);
-    std::string key = UnicodeText::isComposed(text) ? UnicodeText::lowercased(text)
-                                                    : UnicodeText::lowercased(UnicodeText::composed(text));
-    return UnicodeText::isComposed(key) ? key : UnicodeText::composed(key);
+    return UnicodeText::isASCII(text) ? UnicodeText::lowercased(text) : UnicodeText::composedLowercased(text);
 }
 
 bool isInsideKey(std::string_view key, std::string_view rootKey) noexcept {
