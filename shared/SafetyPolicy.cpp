@@ -265,10 +265,11 @@ bool composedUserRemovalAllowed(std::string_view composedPath, std::string_view 
         composedPath[composedHome.size()] != '/')
         return false;
 
-    // Keys of the pieces below the home folder: only the first two and their number matter.
+    // Keys of the pieces below the home folder: only the first two and their
+    // number matter, and the second only inside Library.
     Scratch scratch;
     std::pmr::string topLevel(scratch.memory());
-    std::pmr::string second(scratch.memory());
+    std::string_view secondPiece;
     size_t depth = 0;
     std::string_view rest = composedPath.substr(composedHome.size() + 1);
     while (!rest.empty()) {
@@ -276,7 +277,7 @@ bool composedUserRemovalAllowed(std::string_view composedPath, std::string_view 
         std::string_view piece = rest.substr(0, slash);
         if (!piece.empty()) {
             if (depth == 0) foldInto(piece, topLevel);
-            if (depth == 1) foldInto(piece, second);
+            if (depth == 1) secondPiece = piece;
             ++depth;
         }
         if (slash == std::string_view::npos) break;
@@ -289,6 +290,8 @@ bool composedUserRemovalAllowed(std::string_view composedPath, std::string_view 
     if (topLevel != "library") return true;
     if (depth == 1) return false;
     if (depth >= 3) return true;
+    std::pmr::string second(scratch.memory());
+    foldInto(secondPiece, second);
     if (userLibraryFolderKeys().contains(std::string_view(second))) return false;
     if (second.starts_with('.')) return false;
     if (second.starts_with(applePrefix)) return false;
