@@ -112,6 +112,9 @@ bool isSystemKey(std::string_view key) {
     return true;
 }
 
+// userRemovalAllowed on texts already composed, the path a normalized one.
+bool composedUserRemovalAllowed(std::string_view composedPath, std::string_view composedHome);
+
 // The "/Users" rule: only inside the client's own home folder.
 bool homeAllows(std::string_view candidate, std::optional<std::string_view> home) {
     if (!home) return false;
@@ -122,7 +125,7 @@ bool homeAllows(std::string_view candidate, std::optional<std::string_view> home
     std::string_view composedCandidate = composedView(candidate, candidateStorage);
     std::string_view composedHome = composedView(homePath, homeStorage);
     if (!isInsideKey(composedCandidate, composedHome)) return false;
-    return userRemovalAllowed(candidate, homePath);
+    return composedUserRemovalAllowed(composedCandidate, composedHome);
 }
 
 // Steps that judge one candidate (the path as sent, or rebuilt on its holding folder).
@@ -177,10 +180,7 @@ bool isNormalized(std::string_view path) noexcept {
 }
 
 std::string folded(std::string_view text) {
-    if (UnicodeText::isASCII(text)) return UnicodeText::lowercased(text);
-    std::string storage;
-    std::string key = UnicodeText::lowercased(composedView(text, storage));
-    return UnicodeText::isComposed(key) ? key : UnicodeText::composed(key);
+    return UnicodeText::isASCII(text) ? UnicodeText::lowercased(text) : UnicodeText::composedLowercased(text);
 }
 
 bool isInsideKey(std::string_view key, std::string_view rootKey) noexcept {
@@ -253,19 +253,23 @@ bool allowsInApplications(std::span<const std::string_view> components) {
 
 bool userRemovalAllowed(std::string_view path, std::string_view home) {
     if (!isNormalized(path)) return false;
-    std::string_view homePath = homeFolderPath(home);
     std::string pathStorage;
     std::string homeStorage;
-    std::string_view composedPath = composedView(path, pathStorage);
-    std::string_view composedHome = composedView(homePath, homeStorage);
+    return composedUserRemovalAllowed(composedView(path, pathStorage), composedView(homeFolderPath(home), homeStorage));
+}
+
+namespace {
+
+bool composedUserRemovalAllowed(std::string_view composedPath, std::string_view composedHome) {
     if (!composedPath.starts_with(composedHome) || composedPath.size() <= composedHome.size() ||
         composedPath[composedHome.size()] != '/')
         return false;
 
-    // Keys of the pieces below the home folder: only the first two and their number matter.
+    // Keys of the pieces below the home folder: only the first two and their
+    // number matter, and the second only inside Library.
     Scratch scratch;
     std::pmr::string topLevel(scratch.memory());
-    std::pmr::string second(scratch.memory());
+    std::string_view secondPiece;
     size_t depth = 0;
     std::string_view rest = composedPath.substr(composedHome.size() + 1);
     while (!rest.empty()) {
@@ -273,7 +277,7 @@ bool userRemovalAllowed(std::string_view path, std::string_view home) {
         std::string_view piece = rest.substr(0, slash);
         if (!piece.empty()) {
             if (depth == 0) foldInto(piece, topLevel);
-            if (depth == 1) foldInto(piece, second);
+            if (depth == 1) secondPiece = piece;
             ++depth;
         }
         if (slash == std::string_view::npos) break;
@@ -286,10 +290,14 @@ bool userRemovalAllowed(std::string_view path, std::string_view home) {
     if (topLevel != "library") return true;
     if (depth == 1) return false;
     if (depth >= 3) return true;
+    std::pmr::string second(scratch.memory());
+    foldInto(secondPiece, second);
     if (userLibraryFolderKeys().contains(std::string_view(second))) return false;
     if (second.starts_with('.')) return false;
     if (second.starts_with(applePrefix)) return false;
     return true;
 }
+
+}  // namespace
 
 }  // namespace SafetyPolicy

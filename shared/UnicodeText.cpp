@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace UnicodeText {
@@ -72,23 +73,48 @@ bool isBelowCombiningMarks(std::string_view text) noexcept {
     return highest < 0xCC;
 }
 
+// Whether a code point is left alone by canonical composition and never
+// combines with what is around it. Every code point below U+0300 is: nothing
+// there decomposes or combines with a following one, and none of them is the
+// second of a pair that composes, so a text of such code points and these is
+// composed.
+bool staysComposed(UChar32 c) { return c < 0x300 || nfc().isInert(c); }
+
 }  // namespace
 
 bool isASCII(std::string_view text) noexcept { return asciiPrefix(text) == text.size(); }
 
+// Well-formed sequences as the Unicode Standard's table of them has it: no
+// overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUTF8(std::string_view text) noexcept {
-    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
-    int32_t length = static_cast<int32_t>(text.size());
-    if (static_cast<size_t>(length) != text.size()) return false;
-    int32_t i = 0;
-    while (i < length) {
-        if (s[i] < 0x80) {
-            i += static_cast<int32_t>(asciiPrefix(text.substr(static_cast<std::size_t>(i))));
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    for (std::size_t i = asciiPrefix(text); i < size;) {
+        const unsigned char lead = s[i];
+        if (lead < 0x80) {
+            ++i;
             continue;
         }
-        UChar32 c;
-        U8_NEXT(s, i, length, c);
-        if (c < 0) return false;
+        std::size_t length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            return false;
+        }
+        if (size - i < length || s[i + 1] < low || s[i + 1] > high) return false;
+        for (std::size_t k = 2; k < length; ++k)
+            if ((s[i + k] & 0xC0) != 0x80) return false;
+        i += length;
     }
     return true;
 }
@@ -175,6 +201,60 @@ std::string lowercased(std::string_view text) {
         out.append(bytes, static_cast<std::size_t>(written));
     }
     return out;
+}
+
+namespace {
+
+// composedLowercased(text) in one pass, when every code point and its lower-case
+// mapping stay composed (and the text is well-formed, and holds neither of the two
+// code points that lowercased maps as a whole text); nothing otherwise.
+std::optional<std::string> composedLowercasedInOnePass(std::string_view text) {
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    if (static_cast<std::size_t>(length) != text.size()) return std::nullopt;
+    std::string out(text);
+    int32_t at = 0;  // the end of what is written to out
+    for (int32_t i = 0; i < length;) {
+        if (s[i] < 0x80) {
+            int32_t end = i + 1;
+            while (end < length && s[end] < 0x80) ++end;
+            const auto needed = static_cast<std::size_t>(at + end - i);
+            if (out.size() < needed) out.resize(needed);
+            for (char* o = out.data() + at; i < end; ++i, ++o, ++at) {
+                const char c = static_cast<char>(s[i]);
+                *o = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            }
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        if (c < 0 || c == 0x130 || c == 0x3A3) return std::nullopt;
+        const UChar32 lower = u_tolower(c);
+        if (!staysComposed(c) || !staysComposed(lower)) return std::nullopt;
+        // A mapping may take more bytes than the code point it replaces.
+        if (out.size() - static_cast<std::size_t>(at) < U8_MAX_LENGTH)
+            out.resize(static_cast<std::size_t>(at) + U8_MAX_LENGTH);
+        U8_APPEND_UNSAFE(out.data(), at, lower);
+    }
+    out.resize(static_cast<std::size_t>(at));
+    return out;
+}
+
+}  // namespace
+
+std::string composedLowercased(std::string_view text) {
+    if (auto key = composedLowercasedInOnePass(text)) return std::move(*key);
+    // A text that is not composed often is once composed: "K" for the Kelvin
+    // sign, "e" and an acute accent as one letter.
+    std::string storage;
+    std::string_view composedText = text;
+    if (!isComposed(text)) {
+        storage = composed(text);
+        composedText = storage;
+        if (auto key = composedLowercasedInOnePass(composedText)) return std::move(*key);
+    }
+    std::string key = lowercased(composedText);
+    return isComposed(key) ? key : composed(key);
 }
 
 std::string trimmedWhitespace(std::string_view text) {

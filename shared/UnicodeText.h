@@ -15,6 +15,11 @@ std::string composed(std::string_view text);
 // length: U+0130 becomes "i" followed by U+0307).
 std::string lowercased(std::string_view text);
 
+// composed(lowercased(composed(text))): the lower-case mapping of the composed
+// text, composed again (lower-casing a composed text can leave it decomposable:
+// "W" and a ring above is composed, "w" and a ring above is not).
+std::string composedLowercased(std::string_view text);
+
 // Whether the bytes are well-formed UTF-8 already in canonical composition
 // (NFC): composing such a text changes nothing.
 bool isComposed(std::string_view text);
