@@ -28,7 +28,7 @@ inline constexpr const char* sorvanectlPath = "/usr/local/bin/sorvanectl";
 inline constexpr const char* helperSocketPath = "/var/run/com.kelto.Sorvane.Helper";
 
 struct ToolRun {
-    int status = -1;       // exit code, or the signal number
+    int status = -1;       // exit code
     std::string output;    // standard output
     std::string error;     // standard error
     nlohmann::json reply;  // the --json reply line, null when there was none

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 
 namespace {
@@ -96,32 +95,6 @@ TEST(HelperService, TruthValuesAcceptAnyNonZeroInteger) {
     EXPECT_FALSE(service->motionOn) << "the end handler withdraws the connection's user";
     connectionEnded(*service);
     EXPECT_FALSE(service->motionOn);
-}
-
-TEST(RemovalRequests, PathsThatCannotBeJudgedAreNotAllowed) {
-    auto service = std::make_shared<HelperService>(0);
-    const std::vector<std::string> paths = {
-        "relative/x", "/tmp/../tmp/x", "/tmp//x", "/tmp/x/", "/no-such-folder-here/x", "/System", "/", "",
-    };
-    for (auto selector : {Wire::Selector::removeItems, Wire::Selector::removeChosenItems}) {
-        for (bool toTrash : {false, true}) {
-            const auto reply = replyTo(service, selector, {paths, toTrash});
-            Wire::TextDictionary expected;
-            for (const auto& path : paths) expected[path] = "Path is not allowed";
-            EXPECT_EQ(reply, Wire::ReplyValue(expected)) << Wire::info(selector).name << " " << toTrash;
-        }
-    }
-}
-
-TEST(RemovalRequests, ChosenItemsOfAClientWithoutHomeAreNotAllowed) {
-    char pattern[] = "/tmp/chosen-test-XXXXXX";
-    const std::string folder = ::mkdtemp(pattern);
-    std::ofstream(folder + "/item") << "x";
-    auto service = std::make_shared<HelperService>(0);  // root's home is not below /Users/
-    const auto reply = replyTo(service, Wire::Selector::removeChosenItems, {std::vector<std::string>{folder + "/item"}, false});
-    EXPECT_EQ(reply, Wire::ReplyValue(Wire::TextDictionary{{folder + "/item", "Path is not allowed"}}));
-    EXPECT_TRUE(std::filesystem::exists(folder + "/item"));
-    std::filesystem::remove_all(folder);
 }
 
 TEST(RemovalRequests, HomeAndTrashOwnerComeFromTheUserDatabase) {

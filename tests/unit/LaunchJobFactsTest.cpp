@@ -10,27 +10,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
-
-void PrintTo(const ProgramIntegrity& p, std::ostream* out) {
-    *out << "{regular " << p.isRegularFile << ", owner " << p.ownerUID << ", writable " << p.writableByOthers
-         << ", parent owner " << p.parentOwnerUID << ", parent writable " << p.parentWritableByOthers
-         << ", under world-writable " << p.underWorldWritableFolder << "}";
-}
-
-void PrintTo(const LaunchJobFacts& f, std::ostream* out) {
-    auto text = [](const std::optional<std::string>& t) { return t ? "\"" + *t + "\"" : std::string("none"); };
-    *out << "{" << f.plistPath << ", resolved " << text(f.resolvedPath) << ", regular " << f.isRegularFile
-         << ", owner " << (f.ownerUID ? std::to_string(*f.ownerUID) : "none") << ", writable "
-         << f.writableByOthers << ", label " << text(f.label) << ", program " << text(f.program) << ", resolved "
-         << text(f.resolvedProgram) << ", integrity ";
-    if (f.programIntegrity)
-        PrintTo(*f.programIntegrity, out);
-    else
-        *out << "none";
-    *out << "}";
-}
 
 namespace {
 
@@ -63,6 +45,12 @@ std::string binaryPlist(const std::string& xml) {
     plist_to_bin_free(bytes);
     plist_free(root);
     return out;
+}
+
+// An input of the plist reader's fuzz corpus.
+std::string corpusInput(const std::string& name) {
+    std::ifstream file(std::string(SORVANE_SOURCE_DIR) + "/fuzz/corpus/LaunchJobPlist/" + name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
 // A binary plist {Label: label, Pad: [[[...[]...]]]} nested `depth` levels
@@ -183,6 +171,8 @@ TEST_F(LaunchJobFactsOnDisk, DeepNestingDoesNotExhaustTheCallersStack) {
     pthread_attr_destroy(&attributes);
     EXPECT_EQ(job.label, "deep");
     EXPECT_EQ(LaunchJobFacts::parsePlist(deeplyNestedBinaryPlist("shallow", 3)).label, "shallow");
+    // Containers referred to twice over (2^40 copies if followed) are not read at all.
+    EXPECT_EQ(LaunchJobFacts::parsePlist(corpusInput("shared-binary")), LaunchJobFacts::PlistFields{});
 }
 
 TEST_F(LaunchJobFactsOnDisk, PlistSizeLimit) {
