@@ -58,16 +58,16 @@ TEST(HostileInput, ArgumentsOfTheWrongTypeAreTakenAsAbsent) {
     const std::string item = "/Library/Caches/com.example.Typed";
     // The client runs as root, who has no Trash: a removal that tries the
     // Trash answers so, which shows how the flag was read.
-    const std::string noTrash = "The Trash of this user was not found";
+    const std::string noTrash = "The Trash of this user was not found", other = item + ".other";
     const std::pair<json, Wire::ReplyValue> cases[] = {
         {request(1, "removeItemsAtPaths:toTrash:reply:", json::array({item, false})), Wire::TextDictionary{}},
         {request(2, "removeItemsAtPaths:toTrash:reply:", json::array({json{{"$data", item}}, false})), Wire::TextDictionary{}},
-        {request(3, "removeItemsAtPaths:toTrash:reply:", json::array({json::array({item, 17, true}), false})),
-         Wire::TextDictionary{}},
-        {request(4, "removeItemsAtPaths:toTrash:reply:", json::array({json::array({item}), 2})),
+        {request(3, "removeItemsAtPaths:toTrash:reply:", json::array({json::array({item}), 2})),
          Wire::TextDictionary{{item, noTrash}}},
-        {request(5, "removeItemsAtPaths:toTrash:reply:", json::array({json::array({item}), "yes"})),
-         Wire::TextDictionary{}},  // deletes the item: the one request here that names it
+        // Other values in the list are left out; a text is no truth value: the
+        // one request here that deletes.
+        {request(4, "removeItemsAtPaths:toTrash:reply:", json::array({json::array({other, 17, true}), "yes"})),
+         Wire::TextDictionary{}},
         {request(6, "resetPrivacyPermissionWithService:bundleID:reply:", json::array({5, true})),
          std::string("Permission reset is not allowed")},
         {request(7, "unloadLaunchDaemonWithLabel:plistPath:toTrash:reply:", json::array({1, json::array(), "yes"})),
@@ -78,6 +78,7 @@ TEST(HostileInput, ArgumentsOfTheWrongTypeAreTakenAsAbsent) {
         {request(9, "setMotionSensorWithEnabled:reply:", json::array({"on"})), true},
     };
     makeFile(item, "x");
+    makeFile(other, "x");
     UniqueFd client = WireClient::connect();
     ASSERT_TRUE(client);
     for (const auto& [message, reply] : cases) {
@@ -88,7 +89,9 @@ TEST(HostileInput, ArgumentsOfTheWrongTypeAreTakenAsAbsent) {
         EXPECT_EQ(received->id, message["id"]);
         EXPECT_EQ(received->value, reply) << WireClient::describe(received->value);
     }
-    EXPECT_FALSE(exists(item));
+    EXPECT_TRUE(exists(item));
+    EXPECT_FALSE(exists(other));
+    removeAll(item);
     EXPECT_FALSE(WireClient::nextReply(client.get(), std::chrono::milliseconds(100))) << "a second answer to one request";
 }
 

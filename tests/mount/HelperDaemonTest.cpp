@@ -159,8 +159,17 @@ TEST_F(HelperDaemon, AReplacedOrDeletedExecutableRefusesTheNextConnectionAndEnds
         SCOPED_TRACE(change);
         install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath);
         RunningHelper helper(true);
-        auto early = HelperClient::connect(activatedSocket);
-        ASSERT_TRUE(early && early->call(Wire::Selector::version, {}));
+        // A session admitted before the change, fed line by line through a fifo.
+        const std::string in = "/mnt/run/early.in", out = "/mnt/run/early.out";
+        fs::remove(in);
+        ASSERT_EQ(::mkfifo(in.c_str(), 0600), 0);
+        UniqueFd early(::open(in.c_str(), O_RDWR | O_CLOEXEC));
+        shell(clientPath + " session < " + in + " > " + out + " 2>&1 &");
+        auto replied = [&](const char* line) {
+            return waitFor([&] { return shell("grep -c '\"line\": " + std::string(line) + "' " + out).output == "1\n"; });
+        };
+        ASSERT_EQ(::write(early.get(), "[\"version\"]\n", 12), 12);
+        ASSERT_TRUE(replied("1"));
         // Changed in place (times and mode): still the same file.
         ASSERT_EQ(shell("touch " + helperPath + " && chmod 0700 " + helperPath + " && chmod 0755 " + helperPath).status, 0);
         ASSERT_EQ(shell(clientPath + " version").status, 0);
@@ -169,13 +178,16 @@ TEST_F(HelperDaemon, AReplacedOrDeletedExecutableRefusesTheNextConnectionAndEnds
         const auto refused = std::chrono::steady_clock::now();
         EXPECT_EQ(shell(clientPath + " version").status, 69);
         shell(clientPath + " version");  // a second refusal schedules nothing new
-        EXPECT_TRUE(early->call(Wire::Selector::version, {})) << "admitted before the change, served to the end";
+        ASSERT_EQ(::write(early.get(), "[\"version\"]\n", 12), 12);
+        EXPECT_TRUE(replied("2")) << "admitted before the change, served to the end";
+        early.reset();
         const auto status = helper.exitStatus(3s);
         const auto elapsed = std::chrono::steady_clock::now() - refused;
         EXPECT_EQ(status, 0);
         EXPECT_GE(elapsed, 150ms);
         EXPECT_LT(elapsed, 2s);
     }
+    install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath);
 }
 
 TEST_F(HelperDaemon, WithoutActivationItMakesItsOwnSocketOverAStaleOne) {
