@@ -179,12 +179,13 @@ TEST_F(LaunchJobFactsOnDisk, PlistSizeLimit) {
     const std::string head = "<key>Label</key><string>big</string><key>Pad</key><string>";
     const std::string tail = "</string>";
     const size_t frame = xmlDictionary(head + tail).size();
-    for (size_t size : {size_t{1048575}, size_t{1048576}}) {
+    const auto limit = static_cast<size_t>(LaunchJobFacts::plistSizeLimit);
+    for (size_t size : {limit, limit + 1}) {
         std::string bytes = xmlDictionary(head + std::string(size - frame, 'p') + tail);
         ASSERT_EQ(bytes.size(), size);
         auto facts = LaunchJobFacts::read(write("big.plist", bytes));
         EXPECT_TRUE(facts.isRegularFile) << size;
-        EXPECT_EQ(facts.label, size == 1048575 ? Text("big") : std::nullopt) << size;
+        EXPECT_EQ(facts.label, size == limit ? Text("big") : std::nullopt) << size;
     }
 }
 
