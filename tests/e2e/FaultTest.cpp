@@ -1,7 +1,6 @@
 // Faults around the running helper: clients that die in the middle of a
 // request or of a frame, a client that never reads its replies, a flood of
-// connections that come and go, tools that die by a signal, a tree that
-// changes while it is removed. After each, the helper serves a fresh client,
+// connections that come and go. After each, the helper serves a fresh client,
 // holds no more descriptors or threads than before, and no connection that
 // has gone still counts as a user of the motion sensor.
 //
@@ -34,7 +33,6 @@
 #include <fstream>
 #include <cstring>
 #include <functional>
-#include <set>
 #include <thread>
 
 using namespace FileTree;
@@ -122,7 +120,6 @@ protected:
     }
     void TearDown() override {
         writeRules("tccutil", "");
-        writeRules("launchctl", "");
     }
 
     pid_t helper = 0;
@@ -264,57 +261,6 @@ TEST_F(Faults, ManyConnectionsOpenedAndDropped) {
         // Some say nothing, some half a request, some a whole one they do not wait for.
         if (i % 3 == 1) FrameStream::writeAll(fd.get(), request.substr(0, 7));
         if (i % 3 == 2) FrameStream::writeAll(fd.get(), request);
-    }
-    expectServing();
-    expectBackToBaseline(helper, before);
-}
-
-TEST_F(Faults, ToolsKilledByASignal) {
-    // A launch job that the rules allow, so that launchctl runs.
-    const std::string label = "com.example.killed";
-    const std::string plist = "/Library/LaunchDaemons/" + label + ".plist";
-    makeFile("/usr/local/libexec/" + label, "#!/bin/sh\n", {}, 0755);
-    const std::string job = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                            "<key>Label</key><string>" + label + "</string>"
-                            "<key>Program</key><string>/usr/local/libexec/" + label + "</string></dict></plist>\n";
-    makeFile(plist, job);
-    auto launchJob = [&](uint64_t id) {
-        return id % 2 == 1 ? Wire::Request{id, Selector::setLaunchJob, {label, plist, id % 4 == 1}}
-                           : Wire::Request{id, Selector::unloadLaunchDaemon, {label, plist, false}};
-    };
-    // The first enabling request starts the helper's pool for launch-job work;
-    // it stays, so the count starts after it.
-    EXPECT_TRUE(WireClient::runAs(root, {{launchJob(1), std::monostate{}}}, 1));
-    before = HelperProcess::settled(helper, std::nullopt);
-
-    for (std::size_t round = 0; round < rounds; ++round) {
-        writeRules("tccutil", round % 2 == 0 ? "reset\tkill\tpartial output\\n\t\n" : "*\tkill\t\t\n");
-        writeRules("launchctl", "*\tkill\t\t\n");
-        EXPECT_TRUE(WireClient::runAs(
-            ann,
-            {{{1, Selector::resetPrivacyPermission, {std::string("Camera"), std::string("com.example.killed")}},
-              std::string(round % 2 == 0 ? "partial output" : "tccutil failed")},
-             {version(2), std::string("1.6")}},
-            2));
-
-        // Each launch-job request is answered once, with a failure text or,
-        // where a failed step does not count against it, with none.
-        makeFile(plist, job);  // an unloading request of the round before may have removed it
-        UniqueFd fd = WireClient::connect();
-        ASSERT_TRUE(fd);
-        for (uint64_t id = 1; id <= 4; ++id) ASSERT_TRUE(FrameStream::writeAll(fd.get(), frameOf(launchJob(id))));
-        FrameStream::Reader reader(fd.get());
-        std::string body;
-        std::set<uint64_t> answered;
-        for (int i = 0; i < 4; ++i) {
-            ASSERT_EQ(reader.next(body), FrameStream::ReadStatus::frame);
-            const auto reply = Wire::decodeReply(body);
-            ASSERT_TRUE(reply);
-            EXPECT_FALSE(std::holds_alternative<bool>(reply->value) ||
-                         std::holds_alternative<Wire::TextDictionary>(reply->value))
-                << WireClient::describe(reply->value);
-            EXPECT_TRUE(answered.insert(reply->id).second) << "id " << reply->id << " answered twice";
-        }
     }
     expectServing();
     expectBackToBaseline(helper, before);

@@ -16,7 +16,6 @@ using nlohmann::json;
 
 namespace {
 
-const std::string calls = "/var/run/sandbox/calls.jsonl";
 const std::string rules = "/var/run/sandbox/launchctl.rules";
 const std::string daemons = "/Library/LaunchDaemons/";
 const std::string agents = "/Library/LaunchAgents/";
@@ -29,9 +28,7 @@ using Runs = std::vector<std::vector<std::string>>;
 
 Runs launchctlRuns() {
     Runs runs;
-    std::istringstream lines(readFile(calls));
-    for (std::string line; std::getline(lines, line);) {
-        json run = json::parse(line);
+    for (const json& run : toolRuns()) {
         EXPECT_EQ(run["tool"], "launchctl");
         EXPECT_EQ(run["euid"], 0);
         runs.push_back(run["args"].get<std::vector<std::string>>());
@@ -67,7 +64,7 @@ json unload(const User& user, bool toTrash, const std::string& label, const std:
 
 struct LaunchJobs : testing::Test {
     void SetUp() override {
-        makeFile(calls, "");
+        clearToolRuns();
         makeFile(rules, "");
         makeFile(rootProgram, "#!/bin/sh\n", {}, 0755);
         makeFile(annsProgram, "#!/bin/sh\n", {501, 20}, 0755);
@@ -173,15 +170,8 @@ TEST_F(LaunchJobs, UnloadRepliesTheFailureOfTheRemoval) {
 TEST_F(LaunchJobs, ASlowEnableLeavesTheConnectionFree) {
     const std::string plist = makeJob(daemons, "com.example.job");
     makeFile(rules, "bootstrap\t0\t\t\t3\n");
-    const std::string input = json({"launch-job", "enable", "com.example.job", plist}).dump() + "\n" +
-                              json({"version"}).dump() + "\n" +
-                              json({"launch-job", "enable", "com.apple.job", plist}).dump() + "\n";
-    auto run = runAs(ann, sorvanectlPath, {"session"}, input);
-    ASSERT_EQ(run.status, 0) << run.error;
-
-    std::vector<json> replies;
-    std::istringstream lines(run.output);
-    for (std::string line; std::getline(lines, line);) replies.push_back(json::parse(line));
+    const std::vector<json> replies = session(ann, {{"launch-job", "enable", "com.example.job", plist}, {"version"},
+                                                    {"launch-job", "enable", "com.apple.job", plist}});
     // The refusal and the version come back while the first request still waits for launchctl.
     EXPECT_EQ(replies, (std::vector<json>{{{"line", 2}, {"reply", "1.6"}}, {{"line", 3}, {"reply", notAllowed}},
                                           {{"line", 1}, {"reply", nullptr}}}));

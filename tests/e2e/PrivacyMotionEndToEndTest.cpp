@@ -17,7 +17,6 @@ using nlohmann::json;
 
 namespace {
 
-const std::string calls = "/var/run/sandbox/calls.jsonl";
 const std::string rules = "/var/run/sandbox/tccutil.rules";
 const std::string refused = "Permission reset is not allowed";
 
@@ -26,12 +25,6 @@ void answerReset(const std::string& status, const std::string& out, const std::s
     makeFile(rules, "reset\t" + status + "\t" + out + "\t" + err + "\n");
 }
 
-std::vector<json> toolRuns() {
-    std::vector<json> runs;
-    std::istringstream lines(readFile(calls));
-    for (std::string line; std::getline(lines, line);) runs.push_back(json::parse(line));
-    return runs;
-}
 
 json reset(const User& user, const std::string& service, const std::string& bundle) {
     auto run = ctl(user, {"reset-privacy", "--", service, bundle});
@@ -41,7 +34,7 @@ json reset(const User& user, const std::string& service, const std::string& bund
 
 struct PrivacyReset : testing::Test {
     void SetUp() override {
-        makeFile(calls, "");
+        clearToolRuns();
         makeFile(rules, "");
     }
 };
@@ -83,36 +76,28 @@ TEST_F(PrivacyReset, AToolThatCannotBeLaunchedRepliesWithTheSystemsText) {
         if (!tool.mounted) GTEST_SKIP() << "cannot mount over /usr/bin/tccutil here";
         EXPECT_EQ(reset(ann, "Camera", "com.example.App"), systemMessage(EACCES));
     }
-    EXPECT_EQ(readFile(calls), "");
+    EXPECT_TRUE(toolRuns().empty());
     EXPECT_EQ(reset(ann, "Camera", "com.example.App"), nullptr);  // the stand-in is back
 }
 
-// One connection's requests, each a JSON array of sorvanectl words; the replies in order.
-std::vector<json> session(const User& user, const std::vector<json>& requests) {
-    std::string input;
-    for (const auto& request : requests) input += request.dump() + "\n";
-    auto run = runAs(user, sorvanectlPath, {"session"}, input);
-    EXPECT_EQ(run.status, 0) << run.error;
-    std::vector<json> replies(requests.size());
-    std::istringstream lines(run.output);
-    for (std::string line; std::getline(lines, line);) {
-        const json answer = json::parse(line);
-        replies.at(answer["line"].get<size_t>() - 1) = answer["reply"];
-    }
-    return replies;
+// The replies of one session, in the order of its requests.
+std::vector<json> replies(const User& user, const std::vector<json>& requests) {
+    std::vector<json> inOrder(requests.size());
+    for (const json& answer : session(user, requests)) inOrder.at(answer["line"].get<size_t>() - 1) = answer["reply"];
+    return inOrder;
 }
 
 // This platform has no sensor: a change is counted but switches nothing.
 TEST(MotionSensor, RequestsOfOneConnectionAreCountedOnceAndEndWithIt) {
-    EXPECT_EQ(session(ann, {{"motion", "on"}, {"motion", "on"}, {"motion", "off"}, {"motion", "off"}}),
+    EXPECT_EQ(replies(ann, {{"motion", "on"}, {"motion", "on"}, {"motion", "off"}, {"motion", "off"}}),
               (std::vector<json>{false, true, false, true}));
     const pid_t helper = helperPid();
     ASSERT_GT(helper, 0);
     for (const User* user : {&ann, &bob, &ann}) {
         SCOPED_TRACE(user->name);
-        EXPECT_EQ(session(*user, {{"motion", "on"}}), (std::vector<json>{false}));
+        EXPECT_EQ(replies(*user, {{"motion", "on"}}), (std::vector<json>{false}));
     }
-    EXPECT_EQ(session(ann, {{"version"}, {"motion", "on"}, {"motion", "on"}}), (std::vector<json>{"1.6", false, true}));
+    EXPECT_EQ(replies(ann, {{"version"}, {"motion", "on"}, {"motion", "on"}}), (std::vector<json>{"1.6", false, true}));
     EXPECT_EQ(::kill(helper, 0), 0);
     EXPECT_EQ(helperPid(), helper);
 }

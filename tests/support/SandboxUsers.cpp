@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 namespace SandboxUsers {
 
@@ -67,6 +68,26 @@ Outcome removeItems(const User& user, const std::vector<std::string>& paths, boo
 Outcome removeChosenItems(const User& user, const std::vector<std::string>& paths, bool toTrash) {
     return removal("remove-chosen", user, paths, toTrash);
 }
+
+std::vector<nlohmann::json> session(const User& user, const std::vector<nlohmann::json>& requests) {
+    std::string input;
+    for (const auto& request : requests) input += request.dump() + "\n";
+    const ToolRun run = runAs(user, sorvanectlPath, {"session"}, input);
+    EXPECT_EQ(run.status, 0) << run.error;
+    std::vector<nlohmann::json> replies;
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) replies.push_back(nlohmann::json::parse(line));
+    return replies;
+}
+
+std::vector<nlohmann::json> toolRuns() {
+    std::vector<nlohmann::json> runs;
+    std::ifstream lines("/var/run/sandbox/calls.jsonl");
+    for (std::string line; std::getline(lines, line);) runs.push_back(nlohmann::json::parse(line));
+    return runs;
+}
+
+void clearToolRuns() { std::ofstream("/var/run/sandbox/calls.jsonl", std::ios::trunc); }
 
 pid_t helperPid() {
     std::ifstream in("/var/run/sandbox/helper.pid");
