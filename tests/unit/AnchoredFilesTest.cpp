@@ -18,19 +18,11 @@ namespace {
 
 using AnchoredFiles::Failure;
 using FileTree::Owner;
+using FileTree::failureOf;
 
 constexpr Owner user{501, 20};
 constexpr Owner otherUser{502, 20};
 
-// The failure an operation threw, or none.
-std::optional<Failure> failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const Failure& failure) {
-        return failure;
-    }
-    return std::nullopt;
-}
 
 ino_t inodeOf(const std::string& path) {
     struct stat st {};
