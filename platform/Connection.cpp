@@ -4,6 +4,7 @@
 #include "platform/PeerExecutable.h"
 
 #include <malloc.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -13,6 +14,9 @@ namespace {
 // How long a reply sent from another thread may wait for a peer that does not
 // read, before the connection is dropped.
 constexpr std::chrono::seconds replyTimeout{10};
+
+// How often a half-closed connection looks whether its last reply has been sent.
+constexpr std::chrono::milliseconds dueReplyCheck{20};
 
 // A body this large is not kept for the next request.
 constexpr std::size_t keptBodyCapacity = 256 * 1024;
@@ -78,9 +82,7 @@ void Connection::serve() {
         while (!dropped_) {
             const auto status = reader.next(body);
             if (status == FrameStream::ReadStatus::ended) {
-                // The peer has said all it will: its replies still due are sent first.
-                std::unique_lock lock(pendingLock_);
-                pendingDone_.wait(lock, [this] { return pendingReplies_ == 0; });
+                awaitDueReplies();
                 break;
             }
             if (status == FrameStream::ReadStatus::broken) break;
@@ -107,6 +109,19 @@ void Connection::serve() {
     interruptionHandler_ = nullptr;
     // What the connection's requests took from the heap goes back to the system.
     ::malloc_trim(0);
+}
+
+void Connection::awaitDueReplies() {
+    for (;;) {
+        {
+            std::lock_guard lock(pendingLock_);
+            if (pendingReplies_ == 0) return;
+        }
+        // No events asked for: poll wakes only when the peer has closed its
+        // end (or the connection was dropped), not for the end of input.
+        pollfd peer{socket_.get(), 0, 0};
+        if (::poll(&peer, 1, static_cast<int>(dueReplyCheck.count())) > 0) return;
+    }
 }
 
 void Connection::deliver(uint64_t id, const Wire::ReplyValue& value) {
@@ -145,7 +160,7 @@ void Connection::endWriting() {
 
 void Connection::replyFinished() {
     std::lock_guard lock(pendingLock_);
-    if (--pendingReplies_ == 0) pendingDone_.notify_all();
+    --pendingReplies_;
 }
 
 void Connection::drop() noexcept {

@@ -20,7 +20,10 @@
 // object together with a Responder. When the socket closes, or the connection
 // is dropped (a malformed frame, a peer that fails the requirement, a reply
 // that could not be delivered in time), the invalidation handler runs once on
-// that thread, after the requests it was serving have returned.
+// that thread, after the requests it was serving have returned. A peer that
+// has only half-closed its side still receives the replies due to it; one that
+// has closed altogether ends the connection at once, even while replies from
+// other threads are due (they are then not sent).
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     // Sends the reply of one request, once; later calls are ignored. It may be
@@ -49,6 +52,8 @@ private:
     friend struct PendingReply;
 
     void serve();
+    // Returns once no reply is due, or the peer has closed its end.
+    void awaitDueReplies();
     void deliver(uint64_t id, const Wire::ReplyValue& value);
     void replyFinished();
     void drop() noexcept;
@@ -70,6 +75,5 @@ private:
     std::atomic<bool> dropped_{false};
 
     std::mutex pendingLock_;
-    std::condition_variable pendingDone_;
     std::size_t pendingReplies_ = 0;  // requests handed out whose reply has not been sent
 };

@@ -15,6 +15,7 @@
 namespace {
 
 constexpr int firstActivatedFd = 3;
+constexpr int acceptBatch = 16;
 
 // The first socket that socket activation handed to this very process.
 UniqueFd activatedSocket() {
@@ -69,12 +70,16 @@ bool Listener::resume() {
     if (!socket_) return false;
     const int flags = ::fcntl(socket_.get(), F_GETFL);
     ::fcntl(socket_.get(), F_SETFL, flags | O_NONBLOCK);
-    admission_ = std::make_unique<SerialExecutor>();
     return true;
 }
 
 void Listener::acceptWaiting() {
-    for (;;) {
+    // Started here, on the main loop, not in resume: the helper confines itself
+    // between the two, and only threads started afterwards are held with it.
+    if (!admission_) admission_ = std::make_unique<SerialExecutor>();
+    // A few at a time: the main loop's exit timer is not put off by clients
+    // that keep connecting.
+    for (int batch = 0; batch < acceptBatch; ++batch) {
         const int accepted = ::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (accepted < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;

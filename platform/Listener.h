@@ -23,12 +23,15 @@ public:
     explicit Listener(std::string path);
 
     void setDelegate(Delegate delegate);
-    // Creates the socket and starts listening; false when that fails.
+    // Creates the socket and starts listening; false when that fails. Starts
+    // no thread: admission's starts with the first connection, so that it and
+    // every connection's thread are held by a confinement applied in between.
     bool resume();
 
     int fd() const { return socket_.get(); }
 
-    // Accepts every connection that is waiting and queues each for admission.
+    // Accepts the connections that are waiting, up to a small batch, and
+    // queues each for admission.
     void acceptWaiting();
 
 private:

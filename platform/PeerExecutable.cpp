@@ -1,10 +1,12 @@
 #include "platform/PeerExecutable.h"
 
+#include "platform/Confinement.h"
 #include "platform/EmbeddedInfoPlist.h"
 #include "shared/PathText.h"
 #include "shared/UniqueFd.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -35,8 +37,13 @@ UniqueFd peerProcess(int socket, pid_t pid) {
     return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
 }
 
-// The process is still running, so its number has not been reused.
-bool isAlive(int pidfd) { return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0; }
+// The process is still running, so its number has not been reused. (A process
+// descriptor turns readable when its process ends; asking needs no right to
+// signal the process.)
+bool isAlive(int pidfd) {
+    pollfd ended{pidfd, POLLIN, 0};
+    return ::poll(&ended, 1, 0) == 0;
+}
 
 bool isRootOwnedAndSealed(const struct stat& status) {
     return status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
@@ -85,10 +92,10 @@ std::optional<CodeRequirement::ExecutableFacts> facts(int socket) {
     const UniqueFd process = peerProcess(socket, credentials.pid);
     if (!process) return std::nullopt;
 
-    const std::string exeLink = "/proc/" + std::to_string(credentials.pid) + "/exe";
-    const UniqueFd executable(::open(exeLink.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    const auto path = linkTarget(exeLink);
-    if (!executable || !path) return std::nullopt;
+    const UniqueFd executable = Confinement::openProcessExecutable(credentials.pid);
+    if (!executable) return std::nullopt;
+    const auto path = linkTarget("/proc/self/fd/" + std::to_string(executable.get()));
+    if (!path) return std::nullopt;
 
     CodeRequirement::ExecutableFacts result;
     const auto identity = EmbeddedInfoPlist::identity(executable.get());

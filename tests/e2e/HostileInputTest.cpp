@@ -1,6 +1,7 @@
 // Whatever a client sends, the helper stays up and keeps serving everyone else:
-// a malformed frame or message drops only the connection that sent it, and
-// arguments of the wrong type are taken as absent. The codec's own cases are
+// a malformed frame or message drops only the connection that sent it, with
+// nothing of that message done, and arguments of the wrong type are taken as
+// absent. The codec's own cases are
 // tested on the codec; here, the running helper.
 #include "platform/FrameStream.h"
 #include "support/FileTree.h"
@@ -38,12 +39,16 @@ bool served() {
 }
 
 TEST(HostileInput, MalformedFramesAndMessagesDropOnlyTheirConnection) {
+    const std::string kept = "/Library/Caches/com.example.Mixed";
     const std::pair<const char*, std::string> cases[] = {
         {"text that is no frame", "GET / HTTP/1.1\r\nHost: helper\r\n\r\n"},
         {"a text id", WireClient::frameOf({{"id", "7"}, {"selector", "versionWithReply:"}, {"arguments", json::array()}})},
         {"too many arguments", WireClient::frameOf(request(7, "versionWithReply:", json::array({"extra"})))},
         {"a frame cut short", header(200) + std::string(50, 'x')},
+        {"a path list holding other values",
+         WireClient::frameOf(request(7, "removeItemsAtPaths:toTrash:reply:", json::array({json::array({kept, 17}), false})))},
     };
+    makeFile(kept, "x");
     for (const auto& [what, bytes] : cases) {
         SCOPED_TRACE(what);
         UniqueFd hostile = WireClient::connect();
@@ -52,6 +57,8 @@ TEST(HostileInput, MalformedFramesAndMessagesDropOnlyTheirConnection) {
         EXPECT_TRUE(WireClient::closedWithoutReply(hostile.get()));
         EXPECT_TRUE(served());
     }
+    EXPECT_TRUE(exists(kept));
+    removeAll(kept);
 }
 
 TEST(HostileInput, ArgumentsOfTheWrongTypeAreTakenAsAbsent) {
@@ -64,9 +71,8 @@ TEST(HostileInput, ArgumentsOfTheWrongTypeAreTakenAsAbsent) {
         {request(2, "removeItemsAtPaths:toTrash:reply:", json::array({json{{"$data", item}}, false})), Wire::TextDictionary{}},
         {request(3, "removeItemsAtPaths:toTrash:reply:", json::array({json::array({item}), 2})),
          Wire::TextDictionary{{item, noTrash}}},
-        // Other values in the list are left out; a text is no truth value: the
-        // one request here that deletes.
-        {request(4, "removeItemsAtPaths:toTrash:reply:", json::array({json::array({other, 17, true}), "yes"})),
+        // A text is no truth value: the one request here that deletes.
+        {request(4, "removeItemsAtPaths:toTrash:reply:", json::array({json::array({other}), "yes"})),
          Wire::TextDictionary{}},
         {request(6, "resetPrivacyPermissionWithService:bundleID:reply:", json::array({5, true})),
          std::string("Permission reset is not allowed")},

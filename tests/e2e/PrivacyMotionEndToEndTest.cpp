@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 
+#include <cstdio>
 #include <sstream>
 
 using namespace FileTree;
@@ -78,6 +79,29 @@ TEST_F(PrivacyReset, AToolThatCannotBeLaunchedRepliesWithTheSystemsText) {
     }
     EXPECT_TRUE(toolRuns().empty());
     EXPECT_EQ(reset(ann, "Camera", "com.example.App"), nullptr);  // the stand-in is back
+}
+
+// The helper holds itself, and every tool it starts, to the folders requests
+// may change. With the stand-ins' state moved into /run (a Linux host folder),
+// a tool started by the helper still runs but cannot record its run there; the
+// same tool started here can.
+TEST_F(PrivacyReset, ToolsTheHelperStartsCannotWriteAHostFolder) {
+    struct StateInRun {
+        const std::string state = "/run/sandbox", aside = "/run/sandbox.moved";
+        StateInRun() {
+            EXPECT_EQ(::rename(state.c_str(), aside.c_str()), 0);
+            makeFile(state + "/calls.jsonl", "", {}, 0666);
+        }
+        ~StateInRun() {
+            removeAll(state);
+            ::rename(aside.c_str(), state.c_str());
+        }
+    } moved;
+    const std::string calls = moved.state + "/calls.jsonl";
+    EXPECT_EQ(reset(ann, "Camera", "com.example.App"), nullptr);
+    EXPECT_EQ(readFile(calls), "") << "started by the helper";
+    EXPECT_EQ(runAs(root, "/usr/bin/tccutil", {"reset", "Camera", "com.example.App"}).status, 0);
+    EXPECT_NE(readFile(calls), "") << "started here";
 }
 
 // The replies of one session, in the order of its requests.

@@ -3,6 +3,7 @@
 // rules allow is tested on the policies; here, what only real folders show.
 #include "support/FileTree.h"
 #include "support/SandboxUsers.h"
+#include "support/WireClient.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,28 @@ TEST_F(Removal, EachClientIsJudgedByItsOwnHome) {
     EXPECT_EQ(ownerOf("/Users/bob/.Trash/bobs.txt"), (Owner{502, 20}));
     removeAll("/Users/bob/.Trash");
     removeAll("/Users/bob/Foo");
+}
+
+// A path holding NUL is removed or refused whole, under its own key; never
+// as the part before the NUL.
+TEST_F(Removal, APathHoldingNULFailsWholeUnderItsOwnKey) {
+    makeFile("/Users/ann/Desktop/Thesis", "x", {501, 20});
+    makeFile("/Users/ann/Desktop/Caf\u00e9", "x", {501, 20});
+    makeFile("/Library/Caches/com.example.held/file", "x");
+    using namespace std::string_literals;
+    const std::string thesis = "/Users/ann/Desktop/Thesis\0.bak"s;
+    const std::string cafe = "/Users/ann/Desktop/Caf\u00e9\0"s;  // travels as UTF-16
+    const std::string climbing = "/Library/Caches/com.example.held\0/../../../System"s;
+    const Wire::Request request{7, Wire::Selector::removeChosenItems,
+                                {std::vector<std::string>{thesis, cafe, "/Users/ann/Desktop/Caf\u00e9", climbing}, false}};
+    const Wire::TextDictionary expected{
+        {thesis, failure("remove", EINVAL)}, {cafe, failure("remove", EINVAL)}, {climbing, notAllowed}};
+    EXPECT_TRUE(WireClient::runAs(ann, {{request, expected}}, 1));
+    EXPECT_TRUE(exists("/Users/ann/Desktop/Thesis"));
+    EXPECT_FALSE(exists("/Users/ann/Desktop/Caf\u00e9"));
+    EXPECT_TRUE(exists("/Library/Caches/com.example.held/file"));
+    removeAll("/Users/ann/Desktop/Thesis");
+    removeAll("/Library/Caches/com.example.held");
 }
 
 }  // namespace

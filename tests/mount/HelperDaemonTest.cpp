@@ -6,19 +6,23 @@
 #include "support/SanitizerBuild.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -142,9 +146,11 @@ TEST_F(HelperDaemon, AnswersSorvanectlInOneShotAndSessionModes) {
 TEST_F(HelperDaemon, ThreadsOfEndedConnectionsAreGone) {
     RunningHelper helper(true);
     ASSERT_EQ(shell(clientPath + " version").status, 0);
-    // The main loop and the admission executor, and ThreadSanitizer's own
-    // background thread in a build with it.
-    const int idle = threadSanitizerBuild ? 3 : 2;
+    // The main loop and the admission executor, ThreadSanitizer's own
+    // background thread in a build with it, and where the kernel has Landlock
+    // the one thread the helper keeps outside its confinement.
+    const bool landlock = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, 1) >= 2;
+    const int idle = 2 + (threadSanitizerBuild ? 1 : 0) + (landlock ? 1 : 0);
     for (int i = 0; i < 100; ++i) {
         auto client = HelperClient::connect(activatedSocket);
         ASSERT_TRUE(client);
@@ -181,11 +187,19 @@ TEST_F(HelperDaemon, AReplacedOrDeletedExecutableRefusesTheNextConnectionAndEnds
         ASSERT_EQ(::write(early.get(), "[\"version\"]\n", 12), 12);
         EXPECT_TRUE(replied("2")) << "admitted before the change, served to the end";
         early.reset();
+        // New connections keep arriving: they do not put the end off.
+        std::atomic<bool> flooding{true};
+        std::vector<std::thread> flood;
+        for (int i = 0; i < 4; ++i)
+            flood.emplace_back([&] { while (flooding && HelperClient::connect(activatedSocket)) {} });
         const auto status = helper.exitStatus(3s);
         const auto elapsed = std::chrono::steady_clock::now() - refused;
+        flooding = false;
+        for (auto& thread : flood) thread.join();
         EXPECT_EQ(status, 0);
         EXPECT_GE(elapsed, 150ms);
-        EXPECT_LT(elapsed, 2s);
+        // ThreadSanitizer sleeps a second before the process exits.
+        EXPECT_LT(elapsed, threadSanitizerBuild ? 2s : 1s);
     }
     install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath);
 }
@@ -204,4 +218,36 @@ TEST_F(HelperDaemon, WithoutActivationItMakesItsOwnSocketOverAStaleOne) {
         EXPECT_EQ(shell(clientPath + " --json version").output, "\"1.6\"\n");
     }
     ::umount2("/run", MNT_DETACH);
+}
+
+// A request sent in the sandbox reaches nothing of the host: not an item
+// below a host folder (this test's own /srv), not a file in the checkout's
+// folder, not the helper's socket. The host side is checked from here.
+TEST_F(HelperDaemon, ChosenRemovalsInTheSandboxLeaveTheHostAlone) {
+    ASSERT_EQ(::mount("tmpfs", "/srv", "tmpfs", 0, "mode=0755"), 0);
+    const std::string hostFile = "/srv/kept";
+    const std::string buildFile = (binaryDir() / "host-probe").string();
+    std::ofstream(hostFile) << "x";
+    std::ofstream(buildFile) << "x";
+
+    const auto result = shell(std::string(SORVANE_SOURCE_DIR) + "/script/sandbox --build-dir '" + binaryDir().string() +
+                              "' -- env -u SORVANE_HELPER_SOCKET setpriv --reuid=501 --regid=20 --clear-groups sh -c "
+                              "'sorvanectl --json remove-chosen \"$@\" && sorvanectl version' sh " +
+                              hostFile + " '" + buildFile + "' /run/com.kelto.Sorvane.Helper");
+    if (result.status == 77) GTEST_SKIP() << result.error;
+    EXPECT_EQ(result.status, 0) << result.error;
+    const size_t lineEnd = result.output.find('\n');
+    nlohmann::json reply = nlohmann::json::parse(result.output.substr(0, lineEnd), nullptr, false);
+    ASSERT_TRUE(reply.is_object()) << result.output;
+    // The checkout's file is refused, or fails on the read-only bind, by where
+    // the checkout lies; either way it stays.
+    EXPECT_TRUE(reply[buildFile].is_string()) << result.output;
+    reply.erase(buildFile);
+    EXPECT_EQ(reply, (nlohmann::json{{hostFile, "Path is not allowed"},
+                                     {"/run/com.kelto.Sorvane.Helper", "Path is not allowed"}}));
+    EXPECT_EQ(result.output.substr(lineEnd + 1), "1.6\n") << "the helper still answers";
+    EXPECT_TRUE(fs::exists(hostFile));
+    EXPECT_TRUE(fs::exists(buildFile));
+    fs::remove(buildFile);
+    ::umount2("/srv", MNT_DETACH);
 }

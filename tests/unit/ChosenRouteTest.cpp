@@ -38,7 +38,7 @@ TEST(ChosenRoute, HomeAndStartupVolume) {
         {"/Library/Foo", "privileged"}, {"/Library/com.kelto.sorvane.x", nullptr}, {"/Library/Foo/com.apple.x", "privileged"},
         {"/Library/LaunchDaemons/com.kelto.Sorvane.Helper.plist", nullptr}, {"/usr/local/bin", nullptr},
         {"/usr/local/bin/foo", "privileged"}, {"/Users/Shared/Projects", "privileged"}, {"/Users/Shared/SC INFO", nullptr},
-        {"/.hidden", nullptr}, {"/opt", "privileged"}, {"/private/var/folders/a/b/c", nullptr},
+        {"/.hidden", nullptr}, {"/Data", "privileged"}, {"/private/var/folders/a/b/c", nullptr},
         {"/private/var/folders/a/b/c/d", "privileged"}, {"relative/x", nullptr}, {"/", nullptr},
     };
     for (const auto& [path, expected] : cases) EXPECT_EQ(route(path), expected) << path;
@@ -51,6 +51,13 @@ TEST(ChosenRoute, HomeAndStartupVolume) {
     for (std::string_view name : StorageRemovalPolicy::rootLayout) {
         EXPECT_EQ(route("/" + upper(std::string(name))), nullptr) << name;
         EXPECT_EQ(route("/" + std::string(name) + "x"), "privileged") << name;
+    }
+    for (std::string_view host : StorageRemovalPolicy::hostFolders) {
+        const std::string name(host);
+        EXPECT_EQ(route("/" + upper(name) + "/x"), nullptr) << name;
+        EXPECT_EQ(route("/" + name + "/a/b/c"), nullptr) << name;
+        EXPECT_EQ(route("/Data/x", "/" + name), nullptr) << name;
+        EXPECT_EQ(route("/" + name + "x/y"), "privileged") << name;
     }
     for (std::string_view prefix : StorageRemovalPolicy::systemPrefixes)
         EXPECT_EQ(route(std::string(prefix) + "/a/b/c/d"), nullptr) << prefix;
@@ -89,7 +96,7 @@ TEST(ChosenRoute, ExternalVolumesOnRealFolders) {
         {"/Volumes/Backup/old", "user"}, {"/Volumes/Backup", nullptr}, {"/Volumes/Backup/.Trashes/501", nullptr},
         {"/Volumes/Backup/.Trashes/501/x", "user"}, {"/Volumes/Missing/x", "user"}, {"/Volumes/Alias/x", "user"},
         {"/Volumes/startup/x", "user"}, {"/Volumes/Startup/Users/ann/x", nullptr}, {"/VOLUMES/Startup/x", nullptr},
-        {"/Volumes/Up/x", nullptr}, {"/Volumes/Startup/opt", nullptr}, {"/Volumes", nullptr},
+        {"/Volumes/Up/x", nullptr}, {"/Volumes/Startup/Data", nullptr}, {"/Volumes", nullptr},
     };
     const pid_t child = ::fork();
     if (child == 0) {

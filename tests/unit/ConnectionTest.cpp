@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -127,6 +128,20 @@ TEST(Connection, EndsOnlyAfterTheRequestInFlightHasReturned) {
     ASSERT_TRUE(served.waitForEnd());
     returnedBeforeEnd = requestReturned.load();
     EXPECT_TRUE(returnedBeforeEnd);
+    EXPECT_EQ(served.invalidationCount(), 1);
+}
+
+// The end handler withdraws what the connection held (the motion sensor's
+// vote): a reply still due, say of a launch job whose launchctl hangs, does
+// not put it off once the peer has gone.
+TEST(Connection, APeerThatHasClosedEndsTheConnectionWhileAReplyIsDue) {
+    std::promise<Connection::Responder> handedOut;
+    ServedConnection served([&](Wire::Request, Connection::Responder respond) { handedOut.set_value(respond); });
+    served.client->send(Wire::Selector::setLaunchJob, {"label", "plist", true});
+    const Connection::Responder late = handedOut.get_future().get();
+    served.client.reset();
+    EXPECT_TRUE(served.waitForEnd(1s));
+    late(true);
     EXPECT_EQ(served.invalidationCount(), 1);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 #include <pthread.h>
+#include <unicode/ustring.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,7 +11,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -47,12 +47,6 @@ std::string binaryPlist(const std::string& xml) {
     return out;
 }
 
-// An input of the plist reader's fuzz corpus.
-std::string corpusInput(const std::string& name) {
-    std::ifstream file(std::string(SORVANE_SOURCE_DIR) + "/fuzz/corpus/LaunchJobPlist/" + name, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
 // A binary plist {Label: label, Pad: [[[...[]...]]]} nested `depth` levels
 // deep, written with 3-byte object references and offsets (7 bytes a level).
 std::string deeplyNestedBinaryPlist(const std::string& label, uint32_t depth) {
@@ -76,6 +70,46 @@ std::string deeplyNestedBinaryPlist(const std::string& label, uint32_t depth) {
     return bytes;
 }
 
+// The same XML text declared and written as UTF-16, with or without the
+// byte-order mark.
+std::string utf16(std::string xml, bool bigEndian, bool marked) {
+    xml.replace(xml.find("UTF-8"), 5, "UTF-16");
+    std::u16string units(xml.size(), u'\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8(units.data(), static_cast<int32_t>(units.size()), &length, xml.data(),
+                  static_cast<int32_t>(xml.size()), &status);
+    units.resize(static_cast<size_t>(length));
+    if (marked) units.insert(units.begin(), u'\uFEFF');
+    std::string out;
+    for (char16_t unit : units) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit);
+        out += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return out;
+}
+
+// {Label: "com.example.job", Pad: A0}, where each of `levels` arrays holds the
+// next one twice and the last holds a string: 2^levels copies for a reader.
+std::string selfSharingPlist(std::size_t levels) {
+    std::string data = "bplist00", offsets;
+    auto add = [&](const std::string& object) {
+        offsets += std::string{char(data.size() >> 8), char(data.size())};
+        data += object;
+    };
+    add({'\xD2', 1, 2, 3, 4});
+    add("\x55Label");
+    add("\x53Pad");
+    add("\x5F\x10\x0F" "com.example.job");
+    for (std::size_t i = 0; i < levels; ++i) add({'\xA2', static_cast<char>(5 + i), static_cast<char>(5 + i)});
+    add("\x51x");
+    const std::size_t table = data.size();
+    data += offsets + std::string(6, '\0') + "\x02\x01";
+    for (uint64_t value : {uint64_t{levels + 5}, uint64_t{0}, uint64_t{table}})
+        for (int shift = 56; shift >= 0; shift -= 8) data += char(value >> shift);
+    return data;
+}
+
 class LaunchJobFactsOnDisk : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -97,6 +131,8 @@ protected:
     std::string program;
 };
 
+// Every encoding the platform's reader takes: binary, and XML in UTF-8 or
+// UTF-16 of either byte order, with or without a byte-order mark.
 TEST_F(LaunchJobFactsOnDisk, LabelAndProgramFromXMLAndBinaryPlists) {
     const std::string p = "<string>" + program + "</string>";
     const std::tuple<const char*, std::string, Text, Text> cases[] = {
@@ -119,7 +155,8 @@ TEST_F(LaunchJobFactsOnDisk, LabelAndProgramFromXMLAndBinaryPlists) {
     };
     for (const auto& [name, entries, label, programText] : cases) {
         std::string xml = xmlDictionary(entries);
-        for (const auto& bytes : {xml, binaryPlist(xml)}) {
+        for (const auto& bytes : {xml, "\xEF\xBB\xBF" + xml, utf16(xml, false, true), utf16(xml, true, true),
+                                  utf16(xml, false, false), binaryPlist(xml)}) {
             auto facts = LaunchJobFacts::read(write("job.plist", bytes));
             EXPECT_TRUE(facts.isRegularFile) << name;
             EXPECT_EQ(facts.label, label) << name;
@@ -171,8 +208,15 @@ TEST_F(LaunchJobFactsOnDisk, DeepNestingDoesNotExhaustTheCallersStack) {
     pthread_attr_destroy(&attributes);
     EXPECT_EQ(job.label, "deep");
     EXPECT_EQ(LaunchJobFacts::parsePlist(deeplyNestedBinaryPlist("shallow", 3)).label, "shallow");
-    // Containers referred to twice over (2^40 copies if followed) are not read at all.
-    EXPECT_EQ(LaunchJobFacts::parsePlist(corpusInput("shared-binary")), LaunchJobFacts::PlistFields{});
+    // Containers referred to twice over are read within the object budget only.
+    const std::pair<std::size_t, std::optional<std::string>> shared[] = {
+        {10, "com.example.job"},  // some 2^11 objects
+        {16, "com.example.job"},  // some 2^17: half the budget
+        {17, std::nullopt},       // some 2^18: just over it
+        {40, std::nullopt},       // some 2^41: refused before reading
+    };
+    for (const auto& [levels, label] : shared)
+        EXPECT_EQ(LaunchJobFacts::parsePlist(selfSharingPlist(levels)).label, label) << levels;
 }
 
 TEST_F(LaunchJobFactsOnDisk, PlistSizeLimit) {
