@@ -1,8 +1,6 @@
 #include "helper/HelperService.h"
-#include "helper/ListenerDelegate.h"
 #include "helper/RemovalRequests.h"
 #include "helper/RequestDispatch.h"
-#include "platform/PlistNode.h"
 #include "platform/WireProtocol.h"
 
 #include <gtest/gtest.h>
@@ -46,11 +44,6 @@ Wire::ReplyValue replyTo(const std::shared_ptr<HelperService>& service, Wire::Se
 
 }  // namespace
 
-TEST(HelperService, VersionIsTheProtocolVersion) {
-    auto service = std::make_shared<HelperService>(0);
-    EXPECT_EQ(replyTo(service, Wire::Selector::version, {}), Wire::ReplyValue(std::string("1.6")));
-}
-
 TEST(HelperService, EveryOperationRepliesOnceWithItsDeclaredType) {
     auto service = std::make_shared<HelperService>(nobodyKnown);
     const struct {
@@ -71,30 +64,6 @@ TEST(HelperService, EveryOperationRepliesOnceWithItsDeclaredType) {
         ASSERT_EQ(replies.size(), 1u) << Wire::info(c.selector).name;
         EXPECT_EQ(replies.front().index(), c.replyType) << Wire::info(c.selector).name;
     }
-}
-
-TEST(HelperService, TruthValuesAcceptAnyNonZeroInteger) {
-    // The client sends the integer 2 for the BOOL.
-    auto service = std::make_shared<HelperService>(0);
-    plist_t message = plist_new_dict();
-    plist_dict_set_item(message, "id", plist_new_uint(5));
-    plist_dict_set_item(message, "selector", plist_new_string("setMotionSensorWithEnabled:reply:"));
-    plist_t arguments = plist_new_array();
-    plist_array_append_item(arguments, plist_new_uint(2));
-    plist_dict_set_item(message, "arguments", arguments);
-    const PlistNode owner(message);
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(message, &bytes, &length);
-    const auto request = Wire::decodeRequest(std::string_view(bytes, length));
-    plist_to_bin_free(bytes);
-    ASSERT_TRUE(request);
-    replyTo(service, Wire::Selector::setMotionSensor, request->arguments);
-    EXPECT_TRUE(service->motionOn);
-    connectionEnded(*service);
-    EXPECT_FALSE(service->motionOn) << "the end handler withdraws the connection's user";
-    connectionEnded(*service);
-    EXPECT_FALSE(service->motionOn);
 }
 
 TEST(RemovalRequests, HomeAndTrashOwnerComeFromTheUserDatabase) {
