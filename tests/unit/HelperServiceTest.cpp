@@ -35,12 +35,6 @@ std::vector<Wire::ReplyValue> repliesTo(const std::shared_ptr<HelperService>& se
     return *replies;
 }
 
-Wire::ReplyValue replyTo(const std::shared_ptr<HelperService>& service, Wire::Selector selector,
-                         std::vector<Wire::Argument> arguments) {
-    auto replies = repliesTo(service, selector, std::move(arguments));
-    EXPECT_EQ(replies.size(), 1u) << Wire::info(selector).name;
-    return replies.empty() ? Wire::ReplyValue{} : replies.front();
-}
 
 }  // namespace
 
