@@ -96,6 +96,11 @@ TEST_F(LaunchJobs, EnableAndDisableRunTheChangeSequence) {
                                      {"enable", "gui/501/com.example.agent"}, {"bootstrap", "gui/501", agent},
                                      {"disable", "gui/501/com.example.agent"}, {"bootout", "gui/501/com.example.agent"}}));
     EXPECT_EQ(readFile(daemon), content);
+    // A failed step's text is the reply; which failures count is tested on the plan.
+    clearToolRuns();
+    makeFile(rules, "enable\t1\t\tno permission\\n\n");
+    EXPECT_EQ(setJob(ann, true, "com.example.job", daemon), "launchctl enable failed (1): no permission");
+    EXPECT_EQ(launchctlRuns(), (Runs{{"enable", "system/com.example.job"}}));
 }
 
 // Which jobs the rules allow is tested on the rules; here, the facts that only
