@@ -2,6 +2,7 @@
 #include "helper/ListenerDelegate.h"
 #include "helper/OwnExecutable.h"
 #include "helper/StartupIdentity.h"
+#include "platform/ClientGroup.h"
 #include "platform/Confinement.h"
 #include "platform/Listener.h"
 #include "platform/MainLoop.h"
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     setCommandLineFallback(argc > 0 ? argv[0] : nullptr);
     ownExecutablePath();
     startupIdentity();
+    ClientGroup::id();
 
     // Both live as long as the process.
     auto* delegate = new ListenerDelegate;

@@ -17,6 +17,10 @@ namespace {
 constexpr int firstActivatedFd = 3;
 constexpr int acceptBatch = 16;
 
+// Judging a peer reads a few small files; a few workers keep one slow peer
+// from holding up the others.
+constexpr std::size_t admissionWorkers = 4;
+
 // The first socket that socket activation handed to this very process.
 UniqueFd activatedSocket() {
     const char* pid = std::getenv("LISTEN_PID");
@@ -62,6 +66,8 @@ UniqueFd boundSocket(const std::string& path) {
 
 Listener::Listener(std::string path) : path_(std::move(path)) {}
 
+Listener::~Listener() = default;
+
 void Listener::setDelegate(Delegate delegate) { delegate_ = std::move(delegate); }
 
 bool Listener::resume() {
@@ -76,7 +82,7 @@ bool Listener::resume() {
 void Listener::acceptWaiting() {
     // Started here, on the main loop, not in resume: the helper confines itself
     // between the two, and only threads started afterwards are held with it.
-    if (!admission_) admission_ = std::make_unique<SerialExecutor>();
+    if (!admission_) admission_ = std::make_unique<WorkerPool>(admissionWorkers);
     // A few at a time: the main loop's exit timer is not put off by clients
     // that keep connecting.
     for (int batch = 0; batch < acceptBatch; ++batch) {
@@ -89,7 +95,14 @@ void Listener::acceptWaiting() {
             }
             return;
         }
-        auto connection = std::make_shared<Connection>(UniqueFd(accepted));
+        UniqueFd socket(accepted);
+        ucred credentials{};
+        socklen_t length = sizeof credentials;
+        if (::getsockopt(socket.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) continue;
+        // Over its user's limit, a connection is closed at once, unjudged.
+        auto slot = limit_.take(credentials.uid);
+        if (!slot) continue;
+        auto connection = std::make_shared<Connection>(std::move(socket), connectionThreads_, std::move(slot));
         admission_->submit([this, connection = std::move(connection)] {
             if (delegate_) delegate_(connection);
         });

@@ -114,7 +114,14 @@ TEST(HostileInput, ManyHostileClientsAtOnceLeaveTheHelperServing) {
         });
     }
     for (auto& thread : threads) thread.join();
-    EXPECT_TRUE(served());
+    // The flood is this user's own: its connections count against the user's
+    // limit until the helper has seen them close.
+    bool answered = false;
+    for (int attempt = 0; attempt < 50 && !answered; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        answered = served();
+    }
+    EXPECT_TRUE(answered);
     EXPECT_EQ(::kill(helperPid(), 0), 0);
 }
 

@@ -38,9 +38,14 @@ const std::string activatedSocket = "/mnt/run/helper.sock";
 
 fs::path binaryDir() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path(); }
 
-void install(const fs::path& from, const std::string& to, uid_t owner = 0, mode_t mode = 0755) {
+// The group the client is installed set-group-ID to, listed in this
+// namespace's /etc/group.
+constexpr gid_t clientGroup = 900;
+
+// A client copy: set-group-ID to the client group unless `mode` says otherwise.
+void install(const fs::path& from, const std::string& to, uid_t owner = 0, mode_t mode = 02755, gid_t group = clientGroup) {
     fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-    ASSERT_EQ(::chown(to.c_str(), owner, 0), 0);
+    ASSERT_EQ(::chown(to.c_str(), owner, group), 0);
     ASSERT_EQ(::chmod(to.c_str(), mode), 0);
 }
 
@@ -112,7 +117,10 @@ protected:
         }
         fs::create_directories(installed);
         fs::create_directories("/mnt/run");
-        install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath);
+        fs::copy_file("/etc/group", "/mnt/group");
+        std::ofstream("/mnt/group", std::ios::app) << "sorvane:x:" << clientGroup << ":\n";
+        ASSERT_EQ(::mount("/mnt/group", "/etc/group", nullptr, MS_BIND, nullptr), 0);
+        install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath, 0, 0755, 0);
         install(binaryDir() / "sorvanectl", clientPath);
     }
     void SetUp() override {
@@ -146,11 +154,12 @@ TEST_F(HelperDaemon, AnswersSorvanectlInOneShotAndSessionModes) {
 TEST_F(HelperDaemon, ThreadsOfEndedConnectionsAreGone) {
     RunningHelper helper(true);
     ASSERT_EQ(shell(clientPath + " version").status, 0);
-    // The main loop and the admission executor, ThreadSanitizer's own
-    // background thread in a build with it, and where the kernel has Landlock
-    // the one thread the helper keeps outside its confinement.
+    // The main loop, the admission workers and the joiner of connection
+    // threads, ThreadSanitizer's own background thread in a build with it, and
+    // where the kernel has Landlock the one thread the helper keeps outside its
+    // confinement.
     const bool landlock = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, 1) >= 2;
-    const int idle = 2 + (threadSanitizerBuild ? 1 : 0) + (landlock ? 1 : 0);
+    const int idle = 6 + (threadSanitizerBuild ? 1 : 0) + (landlock ? 1 : 0);
     for (int i = 0; i < 100; ++i) {
         auto client = HelperClient::connect(activatedSocket);
         ASSERT_TRUE(client);
@@ -163,7 +172,7 @@ TEST_F(HelperDaemon, ThreadsOfEndedConnectionsAreGone) {
 TEST_F(HelperDaemon, AReplacedOrDeletedExecutableRefusesTheNextConnectionAndEndsTheProcess) {
     for (const char* change : {"cp $H $H.new && mv $H.new $H", "rm $H"}) {
         SCOPED_TRACE(change);
-        install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath);
+        install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath, 0, 0755, 0);
         RunningHelper helper(true);
         // A session admitted before the change, fed line by line through a fifo.
         const std::string in = "/mnt/run/early.in", out = "/mnt/run/early.out";
@@ -201,7 +210,7 @@ TEST_F(HelperDaemon, AReplacedOrDeletedExecutableRefusesTheNextConnectionAndEnds
         // ThreadSanitizer sleeps a second before the process exits.
         EXPECT_LT(elapsed, threadSanitizerBuild ? 2s : 1s);
     }
-    install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath);
+    install(binaryDir() / "com.kelto.Sorvane.Helper", helperPath, 0, 0755, 0);
 }
 
 TEST_F(HelperDaemon, WithoutActivationItMakesItsOwnSocketOverAStaleOne) {

@@ -44,7 +44,8 @@ inline bool runAs(const SandboxUsers::User& user, const std::vector<Exchange>& e
     return finish(startAs(user, exchanges, window));
 }
 
-// Becomes `user` for good (root: nothing changes); false when that failed.
+// Becomes `user` for good (root: nothing changes), keeping the effective
+// group, as the set-group-ID client would; false when that failed.
 bool becomeUser(const SandboxUsers::User& user);
 
 // A message of any shape, written as JSON, as a frame: objects become

@@ -29,7 +29,7 @@ public:
         int fds[2];
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
         clientFd = fds[1];
-        auto connection = std::make_shared<Connection>(UniqueFd(fds[0]));
+        auto connection = std::make_shared<Connection>(UniqueFd(fds[0]), threads);
         connection->setExportedObject(std::move(handler));
         connection->setInvalidationHandler([this] {
             std::lock_guard lock(mutex);
@@ -40,7 +40,8 @@ public:
         client = std::make_unique<HelperClient>(UniqueFd(clientFd));
     }
 
-    // The connection's handlers refer to this object: it ends first.
+    // The connection's handlers refer to this object: it ends first, and its
+    // thread is joined before the test goes on.
     ~ServedConnection() {
         client.reset();
         waitForEnd();
@@ -65,6 +66,7 @@ private:
     std::mutex mutex;
     std::condition_variable ended;
     int invalidations = 0;
+    ThreadGroup threads;  // declared last: joined before the rest goes
 };
 
 // Replies with the selector's name at once.
