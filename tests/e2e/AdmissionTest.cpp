@@ -146,25 +146,6 @@ except (BrokenPipeError, ConnectionResetError):
     EXPECT_EQ(readFile(victim), "still here");
 }
 
-TEST(Admission, ChangingTheHelpersTimesAndModeKeepsAdmitting) {
-    const char* helper = "/Library/PrivilegedHelperTools/com.kelto.Sorvane.Helper";
-    struct stat before {};
-    ASSERT_EQ(::stat(helper, &before), 0);
-    // A rewrite in place keeps device and inode; times and mode are what can change here.
-    const ToolRun touched = runAs(root, "/usr/bin/touch", {"-d", "2001-02-03 04:05:06", helper});
-    ASSERT_EQ(touched.status, 0) << touched.error;
-    ASSERT_EQ(::chmod(helper, 0700), 0);
-    const ToolRun first = ctl(ann, {"version"});
-    EXPECT_EQ(first.reply, "1.6") << first.error;
-    ASSERT_EQ(::chmod(helper, 0755), 0);
-    const ToolRun second = ctl(ann, {"version"});
-    EXPECT_EQ(second.reply, "1.6") << second.error;
-    struct stat after {};
-    ASSERT_EQ(::stat(helper, &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(::kill(helperPid(), 0), 0) << "the helper is gone";
-}
-
 TEST(Admission, ExecutableBombsAreRefusedWithinBoundsWhileOthersAreServed) {
     // One 64 KiB string that the binary list refers to 6,000 times.
     const std::string sharedString = R"(

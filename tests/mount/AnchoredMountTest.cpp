@@ -18,17 +18,10 @@ namespace {
 
 using AnchoredFiles::Failure;
 using FileTree::Owner;
+using FileTree::failureOf;
 
 constexpr Owner user{501, 20};
 
-std::optional<Failure> failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const Failure& failure) {
-        return failure;
-    }
-    return std::nullopt;
-}
 
 // A tmpfs, or a bind mount of `bound` when given, mounted for the life of the
 // object.

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "shared/AnchoredFiles.h"
+
 #include <sys/types.h>
+
+#include <functional>
 
 #include <optional>
 #include <string>
@@ -42,5 +46,8 @@ std::vector<std::string> namesIn(const std::string& folder);
 
 // The system's message for an errno value, as the helper's failure texts carry it.
 std::string systemMessage(int code);
+
+// The failure an anchored file operation threw, or none.
+std::optional<AnchoredFiles::Failure> failureOf(const std::function<void()>& operation);
 
 }  // namespace FileTree

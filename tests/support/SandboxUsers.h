@@ -28,7 +28,7 @@ inline constexpr const char* sorvanectlPath = "/usr/local/bin/sorvanectl";
 inline constexpr const char* helperSocketPath = "/var/run/com.kelto.Sorvane.Helper";
 
 struct ToolRun {
-    int status = -1;       // exit code, or the signal number
+    int status = -1;       // exit code
     std::string output;    // standard output
     std::string error;     // standard error
     nlohmann::json reply;  // the --json reply line, null when there was none
@@ -48,6 +48,16 @@ Outcome removeChosenItems(const User& user, const std::vector<std::string>& path
 // written to its standard input.
 ToolRun runAs(const User& user, const std::string& program, const std::vector<std::string>& arguments,
           const std::string& input = "");
+
+// One `sorvanectl session` of `user`: the requests (each a JSON array of
+// words), and the reply lines in the order they arrived, each
+// {"line": N, "reply": VALUE}.
+std::vector<nlohmann::json> session(const User& user, const std::vector<nlohmann::json>& requests);
+
+// The runs of the stand-in tools that the sandbox recorded, each
+// {"tool": NAME, "args": [...], "euid": N}; `clearToolRuns` starts the record anew.
+std::vector<nlohmann::json> toolRuns();
+void clearToolRuns();
 
 // The helper's process number, as the sandbox recorded it; 0 when unknown.
 pid_t helperPid();

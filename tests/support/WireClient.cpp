@@ -1,6 +1,10 @@
 #include "support/WireClient.h"
 
 #include "platform/FrameStream.h"
+#include "platform/PlistNode.h"
+
+#include <plist/plist.h>
+#include <poll.h>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -10,41 +14,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
-#include <sstream>
 
 namespace WireClient {
-
-namespace {
-
-constexpr std::size_t keptFailures = 5;
-constexpr int replyTimeoutSeconds = 180;
-
-void note(Result& result, std::string failure) {
-    if (result.failures.size() < keptFailures) result.failures.push_back(std::move(failure));
-}
-
-// The child's report on its pipe: the count, then one failure a line.
-std::string report(const Result& result) {
-    std::string text = std::to_string(result.answered) + "\n";
-    for (const auto& failure : result.failures) {
-        for (const char c : failure) text += c == '\n' ? ' ' : c;
-        text += '\n';
-    }
-    return text;
-}
-
-void writeAllTo(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return;
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-}
-
-}  // namespace
 
 UniqueFd connect(const std::string& socketPath) {
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -53,7 +28,7 @@ UniqueFd connect(const std::string& socketPath) {
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return {};
-    timeval timeout{replyTimeoutSeconds, 0};
+    timeval timeout{180, 0};
     ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     return fd;
 }
@@ -72,44 +47,37 @@ std::string describe(const Wire::ReplyValue& value) {
     return std::visit(Visitor{}, value);
 }
 
-Result exchange(int fd, const std::vector<Exchange>& exchanges, std::size_t window) {
-    Result result;
+bool exchange(int fd, const std::vector<Exchange>& exchanges, std::size_t window) {
     std::map<uint64_t, std::size_t> inFlight;  // id -> index in `exchanges`
     FrameStream::Reader reader(fd);
     std::string body;
-    std::size_t sent = 0;
-    while (result.answered < exchanges.size()) {
+    std::size_t sent = 0, answered = 0, wrong = 0;
+    while (answered < exchanges.size()) {
         while (sent < exchanges.size() && inFlight.size() < window) {
-            const Exchange& next = exchanges[sent];
-            if (!FrameStream::writeAll(fd, Wire::encodeRequest(next.request))) {
-                note(result, "the helper stopped reading after " + std::to_string(sent) + " requests");
-                return result;
+            if (!FrameStream::writeAll(fd, Wire::encodeRequest(exchanges[sent].request))) {
+                std::fprintf(stderr, "client: the helper stopped reading after %zu requests\n", sent);
+                return false;
             }
-            inFlight.emplace(next.request.id, sent++);
+            inFlight.emplace(exchanges[sent].request.id, sent);
+            ++sent;
         }
-        if (reader.next(body) != FrameStream::ReadStatus::frame) {
-            note(result, "the connection ended (or no reply came) after " + std::to_string(result.answered) + " replies");
-            return result;
-        }
-        const auto reply = Wire::decodeReply(body);
-        if (!reply) {
-            note(result, "a reply that does not decode");
-            return result;
-        }
-        const auto found = inFlight.find(reply->id);
+        const auto reply = reader.next(body) == FrameStream::ReadStatus::frame ? Wire::decodeReply(body) : std::nullopt;
+        const auto found = reply ? inFlight.find(reply->id) : inFlight.end();
         if (found == inFlight.end()) {
-            note(result, "a reply for id " + std::to_string(reply->id) + ", which is not waiting for one");
-            continue;
+            std::fprintf(stderr, "client: after %zu replies, %s\n", answered,
+                         reply ? "one for an id not waiting for one" : "the connection ended or sent no reply");
+            return false;
         }
         const Exchange& asked = exchanges[found->second];
-        if (reply->value != asked.expected) {
-            note(result, std::string(Wire::info(asked.request.selector).name) + " (id " + std::to_string(reply->id) +
-                             ") got " + describe(reply->value) + ", expected " + describe(asked.expected));
-        }
+        if (reply->value != asked.expected && ++wrong <= 5)
+            std::fprintf(stderr, "client: %s (id %llu) got %s, expected %s\n",
+                         std::string(Wire::info(asked.request.selector).name).c_str(),
+                         static_cast<unsigned long long>(reply->id), describe(reply->value).c_str(),
+                         describe(asked.expected).c_str());
         inFlight.erase(found);
-        ++result.answered;
+        ++answered;
     }
-    return result;
+    return wrong == 0;
 }
 
 bool becomeUser(const SandboxUsers::User& user) {
@@ -120,48 +88,74 @@ bool becomeUser(const SandboxUsers::User& user) {
            ::setresuid(user.uid, user.uid, user.uid) == 0;
 }
 
-Child startAs(const SandboxUsers::User& user, const std::vector<Exchange>& exchanges, std::size_t window) {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) return {};
+pid_t startAs(const SandboxUsers::User& user, const std::vector<Exchange>& exchanges, std::size_t window) {
     const pid_t child = ::fork();
     if (child == 0) {
-        ::close(ends[0]);
-        Result result;
-        if (!becomeUser(user)) {
-            note(result, "could not become " + std::string(user.name));
-        } else if (UniqueFd fd = connect(); !fd) {
-            note(result, "could not connect: " + std::string(std::strerror(errno)));
-        } else {
-            result = exchange(fd.get(), exchanges, window);
-        }
-        writeAllTo(ends[1], report(result));
-        ::_exit(0);
+        UniqueFd fd;
+        if (becomeUser(user)) fd = connect();
+        ::_exit(fd && exchange(fd.get(), exchanges, window) ? 0 : 1);
     }
-    ::close(ends[1]);
-    return {child, UniqueFd(ends[0])};
+    return child;
 }
 
-Result finish(Child child) {
-    Result result;
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t count = ::read(child.report.get(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) break;
-        text.append(buffer, static_cast<std::size_t>(count));
-    }
+bool finish(pid_t child) {
     int status = 0;
-    if (child.pid > 0) ::waitpid(child.pid, &status, 0);
-    std::istringstream lines(text);
-    std::string line;
-    if (!std::getline(lines, line)) {
-        result.failures.push_back("the client process reported nothing");
-        return result;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+namespace {
+
+plist_t plistOf(const nlohmann::json& value) {
+    if (value.is_object() && value.contains("$data")) {
+        const auto text = value["$data"].get<std::string>();
+        return plist_new_data(text.data(), static_cast<uint64_t>(text.size()));
     }
-    result.answered = std::stoul(line);
-    while (std::getline(lines, line)) result.failures.push_back(line);
-    return result;
+    if (value.is_object()) {
+        plist_t dict = plist_new_dict();
+        for (const auto& [key, item] : value.items()) plist_dict_set_item(dict, key.c_str(), plistOf(item));
+        return dict;
+    }
+    if (value.is_array()) {
+        plist_t array = plist_new_array();
+        for (const auto& item : value) plist_array_append_item(array, plistOf(item));
+        return array;
+    }
+    if (value.is_string()) return plist_new_string(value.get<std::string>().c_str());
+    if (value.is_boolean()) return plist_new_bool(value.get<bool>());
+    return plist_new_uint(value.get<uint64_t>());
+}
+
+}  // namespace
+
+std::string frameOf(const nlohmann::json& message) {
+    const PlistNode root(plistOf(message));
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root.get(), &bytes, &length);
+    std::string frame{char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
+    frame.append(bytes, length);
+    plist_to_bin_free(bytes);
+    return frame;
+}
+
+std::optional<Wire::Reply> nextReply(int fd, std::chrono::milliseconds timeout) {
+    pollfd waiting{fd, POLLIN, 0};
+    if (::poll(&waiting, 1, static_cast<int>(timeout.count())) != 1) return std::nullopt;
+    FrameStream::Reader reader(fd);
+    std::string body;
+    if (reader.next(body) != FrameStream::ReadStatus::frame) return std::nullopt;
+    return Wire::decodeReply(body);
+}
+
+bool closedWithoutReply(int fd) {
+    pollfd waiting{fd, POLLIN, 0};
+    char byte = 0;
+    return ::poll(&waiting, 1, 10000) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+std::size_t fromEnvironment(const char* name, std::size_t fallback) {
+    const char* text = std::getenv(name);
+    return text == nullptr || *text == '\0' ? fallback : static_cast<std::size_t>(std::strtoul(text, nullptr, 10));
 }
 
 }  // namespace WireClient

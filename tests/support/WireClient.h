@@ -4,17 +4,21 @@
 #include "shared/UniqueFd.h"
 #include "support/SandboxUsers.h"
 
+#include <nlohmann/json.hpp>
+
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
-// A client that speaks to the helper with the wire codec itself and checks
-// every reply against the one expected: for load and fault tests, where many
-// such clients run at once, each in a process of its own (so that each
-// connects with its own user's identity) and each with several requests in
-// flight.
+// The test client of the helper: it speaks with the wire codec itself and
+// checks every reply against the one expected. Load and fault tests run many
+// at once, each in a process of its own (so that each connects with its own
+// user's identity) and each with several requests in flight; hostile tests
+// send frames of any shape.
 namespace WireClient {
 
 struct Exchange {
@@ -22,29 +26,21 @@ struct Exchange {
     Wire::ReplyValue expected;
 };
 
-struct Result {
-    std::size_t answered = 0;           // replies received for a request of the list, once each
-    std::vector<std::string> failures;  // what went wrong, at most a few, in order
-};
-
 // A connection to the helper's socket (or another listening at `socketPath`);
 // invalid when that fails. Replies overdue by three minutes end a read.
 UniqueFd connect(const std::string& socketPath = SandboxUsers::helperSocketPath);
 
-// Sends the requests over `fd` keeping at most `window` in flight, reads every
-// reply and checks it: an id that was asked for and not answered yet, the
-// expected value. Gives up when the connection ends or a reply is overdue.
-Result exchange(int fd, const std::vector<Exchange>& exchanges, std::size_t window);
+// Sends the requests over `fd` keeping at most `window` in flight and checks
+// every reply: an id that was asked for and not answered yet, the expected
+// value. True when each request got its reply; what went wrong goes to
+// standard error.
+bool exchange(int fd, const std::vector<Exchange>& exchanges, std::size_t window);
 
 // Runs `exchange` on a new connection in a child process that has become
-// `user`; `finish` waits for that child and collects its result.
-struct Child {
-    pid_t pid = -1;
-    UniqueFd report;  // the reading end of the pipe the child reports on
-};
-Child startAs(const SandboxUsers::User& user, const std::vector<Exchange>& exchanges, std::size_t window);
-Result finish(Child child);
-inline Result runAs(const SandboxUsers::User& user, const std::vector<Exchange>& exchanges, std::size_t window) {
+// `user`; `finish` waits for that child and tells whether all went well.
+pid_t startAs(const SandboxUsers::User& user, const std::vector<Exchange>& exchanges, std::size_t window);
+bool finish(pid_t child);
+inline bool runAs(const SandboxUsers::User& user, const std::vector<Exchange>& exchanges, std::size_t window) {
     return finish(startAs(user, exchanges, window));
 }
 
@@ -52,7 +48,22 @@ inline Result runAs(const SandboxUsers::User& user, const std::vector<Exchange>&
 // group, as the set-group-ID client would; false when that failed.
 bool becomeUser(const SandboxUsers::User& user);
 
+// A message of any shape, written as JSON, as a frame: objects become
+// dictionaries, arrays arrays, strings strings, booleans booleans, unsigned
+// integers integers, and {"$data": TEXT} data.
+std::string frameOf(const nlohmann::json& message);
+
+// The next reply on `fd`; nothing once the helper has closed the connection,
+// or when nothing came within `timeout`.
+std::optional<Wire::Reply> nextReply(int fd, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Whether the helper closes `fd` within ten seconds without another reply.
+bool closedWithoutReply(int fd);
+
 // A reply value as text, for messages.
 std::string describe(const Wire::ReplyValue& value);
+
+// Environment variables that scale load and fault runs.
+std::size_t fromEnvironment(const char* name, std::size_t fallback);
 
 }  // namespace WireClient

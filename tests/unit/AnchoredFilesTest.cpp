@@ -1,5 +1,6 @@
 #include "shared/AnchoredFiles.h"
 #include "support/FileTree.h"
+#include "support/PolicyCases.h"
 #include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -17,19 +18,11 @@ namespace {
 
 using AnchoredFiles::Failure;
 using FileTree::Owner;
+using FileTree::failureOf;
 
 constexpr Owner user{501, 20};
 constexpr Owner otherUser{502, 20};
 
-// The failure an operation threw, or none.
-std::optional<Failure> failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const Failure& failure) {
-        return failure;
-    }
-    return std::nullopt;
-}
 
 ino_t inodeOf(const std::string& path) {
     struct stat st {};
@@ -60,19 +53,11 @@ protected:
     int descriptorsBefore = 0;
 };
 
-TEST(AnchoredFailure, DescriptionIsOperationColonAndTheSystemMessage) {
-    for (int code : {ENOTDIR, EINVAL, EAGAIN, EXDEV, EPERM, EEXIST}) {
-        const Failure failure{"open .Trash", code};
-        EXPECT_EQ(failure.description(), std::string("open .Trash: ") + std::strerror(code));
-    }
-    EXPECT_EQ((Failure{"open", EINVAL}.description()), "open: Invalid argument");
-    EXPECT_EQ((Failure{"a", 1}), (Failure{"a", 1}));
+TEST(AnchoredFailure, DescriptionAndEntryNames) {
+    using namespace std::string_literals;
+    EXPECT_EQ((Failure{"open .Trash", EXDEV}.description()), std::string("open .Trash: ") + std::strerror(EXDEV));
     EXPECT_NE((Failure{"a", 1}), (Failure{"a", 2}));
     EXPECT_NE((Failure{"a", 1}), (Failure{"b", 1}));
-}
-
-TEST(AnchoredFailure, EntryFailureNamesTheEntryUpToItsFirstNul) {
-    using namespace std::string_literals;
     EXPECT_EQ(AnchoredFiles::entryFailure("remove", "cache", EXDEV), (Failure{"remove cache", EXDEV}));
     EXPECT_EQ(AnchoredFiles::entryFailure("stat", "a\0b"s, ENOENT), (Failure{"stat a", ENOENT}));
     EXPECT_EQ(AnchoredFiles::entryFailure("open", "\0b"s, EAGAIN), (Failure{"open ", EAGAIN}));
@@ -92,15 +77,10 @@ TEST(AnchoredNames, TrashCandidatesPutTheNumberBeforeTheExtension) {
     const std::tuple<const char*, int, const char*> cases[] = {
         {"report.pdf", 2, "report 2.pdf"}, {"a.tar.gz", 3, "a.tar 3.gz"}, {"plain", 9999, "plain 9999"},
         {".profile", 2, ".profile 2"},     {"name.", 4, "name. 4"},       {".a.b", 2, ".a 2.b"},
-        {"...", 2, "... 2"},               {"Caches", 10, "Caches 10"},
+        {"...", 2, "... 2"},               {"..", 2, ".. 2"},
     };
-    for (const auto& [name, n, candidate] : cases) EXPECT_EQ(AnchoredFiles::trashCandidateName(name, n), candidate);
-    for (const char* name : {"a", ".", "..", ".x", "x.", "x.y.z", "...", ". .", "a.b."})
-        for (int n : {2, 9999}) {
-            const std::string candidate = AnchoredFiles::trashCandidateName(name, n);
-            EXPECT_TRUE(AnchoredFiles::isPlainName(candidate)) << candidate;
-            EXPECT_NE(candidate, name);
-        }
+    for (const auto& [name, n, candidate] : cases)
+        EXPECT_EQ(policyAnswer({{"op", "trash-candidate"}, {"name", name}, {"n", n}}), candidate);
 }
 
 TEST_F(AnchoredFilesTest, OpenDirectoryRefusesEveryLinkAndNonFolder) {

@@ -172,12 +172,8 @@ protected:
 };
 
 std::string outcomeOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const AnchoredFiles::Failure& failure) {
-        return failure.operation + " (" + std::to_string(failure.code) + ")";
-    }
-    return "done";
+    const auto failure = FileTree::failureOf(operation);
+    return failure ? failure->operation + " (" + std::to_string(failure->code) + ")" : "done";
 }
 
 void print(const char* what, const std::map<std::string, int>& outcomes) {
@@ -199,15 +195,10 @@ TEST_F(AnchoredRaceTest, RemovalNeverReachesOutsideTheTree) {
     // limit) until a swap has fallen between inspection and open.
     for (int round = 0; round < removalRounds || (identityChecks == 0 && round < 4 * removalRounds); ++round) {
         makeArena();
-        std::string outcome;
         ASSERT_TRUE(attacker.resume());
-        try {
-            AnchoredFiles::remove("item", arena + "/hold");
-            outcome = "done";
-        } catch (const AnchoredFiles::Failure& failure) {
-            outcome = failure.operation + " (" + std::to_string(failure.code) + ")";
-            if (failure.code == EAGAIN) ++identityChecks;
-        }
+        const auto failure = FileTree::failureOf([&] { AnchoredFiles::remove("item", arena + "/hold"); });
+        const std::string outcome = failure ? failure->operation + " (" + std::to_string(failure->code) + ")" : "done";
+        identityChecks += failure && failure->code == EAGAIN;
         attacker.pause();
         ++outcomes[outcome];
         ASSERT_EQ(snapshots(), canaries) << "round " << round << " ended with " << outcome;

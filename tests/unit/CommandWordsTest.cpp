@@ -12,7 +12,6 @@ TEST(CommandWords, RequestWordsBecomeSelectorAndArguments) {
         Wire::Selector selector;
         std::vector<Wire::Argument> arguments;
     } cases[] = {
-        {{"version"}, Wire::Selector::version, {}},
         {{"remove"}, Wire::Selector::removeItems, {Paths{}, false}},
         {{"remove", "--trash", "/Library/Caches/A", "/a b/"}, Wire::Selector::removeItems,
          {Paths{"/Library/Caches/A", "/a b/"}, true}},
@@ -20,15 +19,9 @@ TEST(CommandWords, RequestWordsBecomeSelectorAndArguments) {
         {{"remove-chosen", "--", "-x", ""}, Wire::Selector::removeChosenItems, {Paths{"-x", ""}, false}},
         {{"launch-job", "enable", "com.example.job", "/Library/LaunchDaemons/j.plist"}, Wire::Selector::setLaunchJob,
          {"com.example.job", "/Library/LaunchDaemons/j.plist", true}},
-        {{"launch-job", "disable", "L", "P"}, Wire::Selector::setLaunchJob, {"L", "P", false}},
-        {{"unload-daemon", "--trash", "L", "P"}, Wire::Selector::unloadLaunchDaemon, {"L", "P", true}},
-        {{"unload-daemon", "L", "P"}, Wire::Selector::unloadLaunchDaemon, {"L", "P", false}},
-        {{"reset-privacy", "Camera", "com.example.app"}, Wire::Selector::resetPrivacyPermission,
-         {"Camera", "com.example.app"}},
         {{"reset-privacy", "Camera", "-x.y"}, Wire::Selector::resetPrivacyPermission, {"Camera", "-x.y"}},
         {{"launch-job", "enable", "-L", "--trash"}, Wire::Selector::setLaunchJob, {"-L", "--trash", true}},
         {{"unload-daemon", "--trash", "-L", "P"}, Wire::Selector::unloadLaunchDaemon, {"-L", "P", true}},
-        {{"motion", "on"}, Wire::Selector::setMotionSensor, {true}},
         {{"motion", "off"}, Wire::Selector::setMotionSensor, {false}},
     };
     for (const auto& c : cases) {
@@ -42,17 +35,8 @@ TEST(CommandWords, RequestWordsBecomeSelectorAndArguments) {
 
 TEST(CommandWords, OtherWordsAreUsageErrors) {
     const Words cases[] = {
-        {},
-        {"session"},
-        {"versions"},
-        {"version", "extra"},
-        {"launch-job", "start", "L", "P"},
-        {"launch-job", "enable", "L"},
-        {"unload-daemon", "L"},
-        {"reset-privacy", "Camera"},
-        {"motion"},
-        {"motion", "yes"},
-        {"remove", "--force", "/x"},
+        {}, {"session"}, {"versions"}, {"version", "extra"}, {"launch-job", "start", "L", "P"}, {"launch-job", "enable", "L"},
+        {"unload-daemon", "L"}, {"reset-privacy", "Camera"}, {"motion"}, {"motion", "yes"}, {"remove", "--force", "/x"},
         {"unload-daemon", "L", "--trash", "P"},
     };
     for (const auto& words : cases) {

@@ -1,3 +1,6 @@
+// One connection served over a socket pair: order, ids, ends and malformed
+// input. That one connection's stall or long request holds up no other is
+// proven on the running helper.
 #include "client/HelperClient.h"
 #include "platform/Connection.h"
 #include "platform/WireProtocol.h"
@@ -169,9 +172,7 @@ TEST(Connection, MalformedInputDropsTheConnection) {
     } cases[] = {
         // Judged on the header alone: no body follows and the client stays open.
         {"length above 16 MiB", std::string("\x01\x00\x00\x01", 4), false},
-        {"length of 4 GiB", std::string("\xff\xff\xff\xff", 4), false},
         {"garbage body", frameOf("not a property list"), false},
-        {"XML body", frameOf("<?xml version=\"1.0\"?><plist><dict/></plist>"), false},
         {"wrong shape", tooManyArguments, false},
         {"frame cut short", std::string("\x00\x00\x00\x10" "bplist", 10), true},
     };
@@ -199,36 +200,4 @@ TEST(Connection, RequestsBeforeAMalformedFrameAreAnswered) {
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->id, id);
     EXPECT_FALSE(served.client->receive());
-}
-
-TEST(Connection, ABlockedRequestDoesNotDelayAnotherConnection) {
-    std::mutex gate;
-    std::unique_lock held(gate);
-    ServedConnection blocked([&](Wire::Request, Connection::Responder respond) {
-        std::lock_guard wait(gate);
-        respond(true);
-    });
-    ServedConnection other(echoSelector);
-    blocked.client->send(Wire::Selector::removeItems, {});
-    EXPECT_TRUE(other.client->call(Wire::Selector::version, {}));
-    held.unlock();
-    blocked.client->finishSending();
-    EXPECT_TRUE(blocked.client->receive());
-}
-
-TEST(Connection, AClientThatNeverReadsStallsOnlyItself) {
-    const std::string large(64 * 1024, 'x');
-    ServedConnection silent([&](Wire::Request, Connection::Responder respond) { respond(large); });
-    ServedConnection other(echoSelector);
-    // Enough replies to fill both socket buffers: the connection's thread blocks writing.
-    for (int i = 0; i < 64; ++i) {
-        Wire::Request request{static_cast<uint64_t>(i), Wire::Selector::version, {}};
-        const std::string frame = Wire::encodeRequest(request);
-        if (::send(silent.clientFd, frame.data(), frame.size(), MSG_DONTWAIT) != ssize_t(frame.size())) break;
-    }
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(silent.invalidationCount(), 0);
-    EXPECT_TRUE(other.client->call(Wire::Selector::version, {}));
-    ::shutdown(silent.clientFd, SHUT_RDWR);
-    EXPECT_TRUE(silent.waitForEnd()) << "a blocked reply ends with the connection";
 }

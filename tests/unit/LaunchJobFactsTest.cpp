@@ -14,25 +14,6 @@
 #include <string>
 #include <vector>
 
-void PrintTo(const ProgramIntegrity& p, std::ostream* out) {
-    *out << "{regular " << p.isRegularFile << ", owner " << p.ownerUID << ", writable " << p.writableByOthers
-         << ", parent owner " << p.parentOwnerUID << ", parent writable " << p.parentWritableByOthers
-         << ", under world-writable " << p.underWorldWritableFolder << "}";
-}
-
-void PrintTo(const LaunchJobFacts& f, std::ostream* out) {
-    auto text = [](const std::optional<std::string>& t) { return t ? "\"" + *t + "\"" : std::string("none"); };
-    *out << "{" << f.plistPath << ", resolved " << text(f.resolvedPath) << ", regular " << f.isRegularFile
-         << ", owner " << (f.ownerUID ? std::to_string(*f.ownerUID) : "none") << ", writable "
-         << f.writableByOthers << ", label " << text(f.label) << ", program " << text(f.program) << ", resolved "
-         << text(f.resolvedProgram) << ", integrity ";
-    if (f.programIntegrity)
-        PrintTo(*f.programIntegrity, out);
-    else
-        *out << "none";
-    *out << "}";
-}
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -106,6 +87,27 @@ std::string utf16(std::string xml, bool bigEndian, bool marked) {
         out += bigEndian ? std::string{high, low} : std::string{low, high};
     }
     return out;
+}
+
+// {Label: "com.example.job", Pad: A0}, where each of `levels` arrays holds the
+// next one twice and the last holds a string: 2^levels copies for a reader.
+std::string selfSharingPlist(std::size_t levels) {
+    std::string data = "bplist00", offsets;
+    auto add = [&](const std::string& object) {
+        offsets += std::string{char(data.size() >> 8), char(data.size())};
+        data += object;
+    };
+    add({'\xD2', 1, 2, 3, 4});
+    add("\x55Label");
+    add("\x53Pad");
+    add("\x5F\x10\x0F" "com.example.job");
+    for (std::size_t i = 0; i < levels; ++i) add({'\xA2', static_cast<char>(5 + i), static_cast<char>(5 + i)});
+    add("\x51x");
+    const std::size_t table = data.size();
+    data += offsets + std::string(6, '\0') + "\x02\x01";
+    for (uint64_t value : {uint64_t{levels + 5}, uint64_t{0}, uint64_t{table}})
+        for (int shift = 56; shift >= 0; shift -= 8) data += char(value >> shift);
+    return data;
 }
 
 class LaunchJobFactsOnDisk : public ::testing::Test {
@@ -206,18 +208,28 @@ TEST_F(LaunchJobFactsOnDisk, DeepNestingDoesNotExhaustTheCallersStack) {
     pthread_attr_destroy(&attributes);
     EXPECT_EQ(job.label, "deep");
     EXPECT_EQ(LaunchJobFacts::parsePlist(deeplyNestedBinaryPlist("shallow", 3)).label, "shallow");
+    // Containers referred to twice over are read within the object budget only.
+    const std::pair<std::size_t, std::optional<std::string>> shared[] = {
+        {10, "com.example.job"},  // some 2^11 objects
+        {16, "com.example.job"},  // some 2^17: half the budget
+        {17, std::nullopt},       // some 2^18: just over it
+        {40, std::nullopt},       // some 2^41: refused before reading
+    };
+    for (const auto& [levels, label] : shared)
+        EXPECT_EQ(LaunchJobFacts::parsePlist(selfSharingPlist(levels)).label, label) << levels;
 }
 
 TEST_F(LaunchJobFactsOnDisk, PlistSizeLimit) {
     const std::string head = "<key>Label</key><string>big</string><key>Pad</key><string>";
     const std::string tail = "</string>";
     const size_t frame = xmlDictionary(head + tail).size();
-    for (size_t size : {size_t{1048575}, size_t{1048576}}) {
+    const auto limit = static_cast<size_t>(LaunchJobFacts::plistSizeLimit);
+    for (size_t size : {limit, limit + 1}) {
         std::string bytes = xmlDictionary(head + std::string(size - frame, 'p') + tail);
         ASSERT_EQ(bytes.size(), size);
         auto facts = LaunchJobFacts::read(write("big.plist", bytes));
         EXPECT_TRUE(facts.isRegularFile) << size;
-        EXPECT_EQ(facts.label, size == 1048575 ? Text("big") : std::nullopt) << size;
+        EXPECT_EQ(facts.label, size == limit ? Text("big") : std::nullopt) << size;
     }
 }
 

@@ -1,4 +1,7 @@
+// The launchctl sequence of a launch-job change and the texts of its failures.
 #include "shared/LaunchJobPlan.h"
+
+#include "support/PolicyCases.h"
 
 #include <gtest/gtest.h>
 
@@ -9,33 +12,27 @@
 namespace {
 
 using Arguments = std::vector<std::string>;
+using nlohmann::json;
 
-TEST(LaunchJobPlan, TargetAndSteps) {
-    EXPECT_EQ(LaunchJobPlan::target("system", "com.example.job"), "system/com.example.job");
-    EXPECT_EQ(LaunchJobPlan::target("gui/501", "a"), "gui/501/a");
-
-    auto enable = LaunchJobPlan::steps("gui/501", "com.example.job", "/Library/LaunchAgents/j.plist", true);
-    EXPECT_EQ(enable.persist, (Arguments{"enable", "gui/501/com.example.job"}));
-    EXPECT_EQ(enable.live, (Arguments{"bootstrap", "gui/501", "/Library/LaunchAgents/j.plist"}));
-
-    auto disable = LaunchJobPlan::steps("system", "com.example.job", "/Library/LaunchDaemons/j.plist", false);
-    EXPECT_EQ(disable.persist, (Arguments{"disable", "system/com.example.job"}));
-    EXPECT_EQ(disable.live, (Arguments{"bootout", "system/com.example.job"}));
+json failure(const Arguments& args, int status, const std::string& output, const std::string& error) {
+    return {{"op", "launchctl-failure"}, {"args", args}, {"status", status}, {"output", output}, {"error", error}};
 }
 
-TEST(LaunchJobPlan, FailureMessages) {
-    const std::tuple<Arguments, LaunchctlResult, std::string> cases[] = {
-        {{"bootstrap", "system", "/p"}, {3, "", "Bootstrap failed: 5: Input/output error\n"},
+TEST(LaunchJobPlan, StepsAndFailureTexts) {
+    const std::pair<json, json> cases[] = {
+        {{{"op", "launch-steps"}, {"domain", "gui/501"}, {"label", "a"}, {"plist", "/p"}, {"enabled", true}},
+         {{"persist", {"enable", "gui/501/a"}}, {"live", {"bootstrap", "gui/501", "/p"}}}},
+        {{{"op", "launch-steps"}, {"domain", "system"}, {"label", "a"}, {"plist", "/p"}, {"enabled", false}},
+         {{"persist", {"disable", "system/a"}}, {"live", {"bootout", "system/a"}}}},
+        {failure({"bootstrap", "system", "/p"}, 3, "", "Bootstrap failed: 5: Input/output error\n"),
          "launchctl bootstrap failed (3): Bootstrap failed: 5: Input/output error"},
-        {{"enable", "system/x"}, {1, "\n\n", ""}, "launchctl enable failed (1)"},
-        {{"bootout", "system/x"}, {113, "shown output", " "}, "launchctl bootout failed (113)"},
-        {{"bootout", "system/x"}, {113, "  shown output\n", ""}, "launchctl bootout failed (113): shown output"},
-        {{"kickstart"}, {-1, "", "Not allowed"}, "launchctl kickstart failed (-1): Not allowed"},
-        {{}, {-1, "", ""}, "launchctl  failed (-1)"},
-        {{"print", "x"}, {0, "", "\u2003odd\u00a0\r\n"}, "launchctl print failed (0): odd"},
+        {failure({"enable", "system/x"}, 1, "\n\n", ""), "launchctl enable failed (1)"},
+        {failure({"bootout", "system/x"}, 113, "shown output", " "), "launchctl bootout failed (113)"},
+        {failure({"bootout", "system/x"}, 113, "  shown output\n", ""), "launchctl bootout failed (113): shown output"},
+        {failure({}, -1, "", ""), "launchctl  failed (-1)"},
+        {failure({"print", "x"}, 0, "", "\u2003odd\u00a0\r\n"), "launchctl print failed (0): odd"},
     };
-    for (const auto& [arguments, result, message] : cases)
-        EXPECT_EQ(launchctlFailureMessage(arguments, result), message) << message;
+    for (const auto& [request, result] : cases) EXPECT_EQ(policyAnswer(request), result) << request;
 }
 
 // Answers each verb from a script and records every argument list it ran.

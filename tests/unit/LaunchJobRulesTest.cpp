@@ -1,4 +1,7 @@
+// The launch-job rules: plain decisions through the policy tool's ops, the
+// rules over a job's facts directly.
 #include "shared/LaunchJobRules.h"
+#include "support/PolicyCases.h"
 
 #include <gtest/gtest.h>
 
@@ -7,98 +10,44 @@
 
 namespace {
 
-using Folder = std::optional<PrivilegedLaunchFolder>;
+using nlohmann::json;
 
-TEST(LaunchJobRules, PrivilegedLaunchFolderOfPlistPaths) {
-    const std::pair<std::string, Folder> cases[] = {
-        {"/Library/LaunchDaemons/abc.plist", PrivilegedLaunchFolder::daemons},
-        {"/Library/LaunchAgents/com.example.agent.plist", PrivilegedLaunchFolder::agents},
-        {"/Library/LaunchDaemons/a.plist", PrivilegedLaunchFolder::daemons},
-        {"/Library/LaunchDaemons/.plist", std::nullopt},
-        {"/Library/LaunchDaemons/.hidden.plist", std::nullopt},
-        {"/Library/LaunchDaemons/abc.PLIST", std::nullopt},
-        {"/Library/LaunchDaemons/abc.plist.bak", std::nullopt},
-        {"/Library/LaunchDaemons/abc", std::nullopt},
-        {"/Library/LaunchDaemons/sub/abc.plist", std::nullopt},
-        {"/library/launchdaemons/abc.plist", std::nullopt},
-        {"/Library/LaunchDaemons//abc.plist", std::nullopt},
-        {"/Library/LaunchDaemons/abc.plist/", std::nullopt},
-        {"/Library/LaunchDaemons/../LaunchDaemons/abc.plist", std::nullopt},
-        {"/Library/LaunchDaemons/./abc.plist", std::nullopt},
-        {"Library/LaunchDaemons/abc.plist", std::nullopt},
-        {"/Users/ann/Library/LaunchAgents/abc.plist", std::nullopt},
-        {"/System/Library/LaunchDaemons/abc.plist", std::nullopt},
-        {"/Library/LaunchDaemons", std::nullopt},
-        {"", std::nullopt},
-        {"/", std::nullopt},
+json launch(json request) { return policyAnswer(request); }
+
+TEST(LaunchJobRules, FoldersLabelsAndPrograms) {
+    const std::pair<json, json> cases[] = {
+        {{{"op", "launch-folder"}, {"path", "/Library/LaunchDaemons/a.plist"}}, "daemons"},
+        {{{"op", "launch-folder"}, {"path", "/Library/LaunchAgents/com.example.agent.plist"}}, "agents"},
+        {{{"op", "launch-domain"}, {"folder", "daemons"}, {"uid", 501}}, "system"},
+        {{{"op", "launch-domain"}, {"folder", "agents"}, {"uid", 4294967295u}}, "gui/4294967295"},
+        {{{"op", "launch-program"}, {"program", nullptr}, {"resolved", nullptr}}, true},
+        {{{"op", "launch-program"}, {"program", "/SYSTEM"}, {"resolved", nullptr}}, false},
+        {{{"op", "launch-program"}, {"program", "/system/library/x"}, {"resolved", nullptr}}, false},
+        {{{"op", "launch-program"}, {"program", nullptr}, {"resolved", "/System/x"}}, false},
+        {{{"op", "launch-program"}, {"program", "/usr/local/bin/job"}, {"resolved", "/System/Library/x"}}, false},
+        {{{"op", "launch-program"}, {"program", "/SystemTools/job"}, {"resolved", "/SystemTools/job"}}, true},
+        {{{"op", "launch-program"}, {"program", "/Library/System/x"}, {"resolved", nullptr}}, true},
+        {{{"op", "launch-program"}, {"program", "relative/job"}, {"resolved", nullptr}}, true},
     };
-    for (const auto& [path, folder] : cases) EXPECT_EQ(SafetyPolicy::privilegedLaunchFolder(path), folder) << path;
-}
-
-TEST(LaunchJobRules, DomainsAndOwners) {
-    EXPECT_EQ(PrivilegedLaunchFolder::domain(PrivilegedLaunchFolder::daemons, 501), "system");
-    EXPECT_EQ(PrivilegedLaunchFolder::domain(PrivilegedLaunchFolder::agents, 501), "gui/501");
-    EXPECT_EQ(PrivilegedLaunchFolder::domain(PrivilegedLaunchFolder::agents, 4294967295u), "gui/4294967295");
-    EXPECT_EQ(PrivilegedLaunchFolder::allowedOwners(PrivilegedLaunchFolder::daemons, 501), std::set<uint32_t>{0});
-    EXPECT_EQ(PrivilegedLaunchFolder::allowedOwners(PrivilegedLaunchFolder::agents, 501),
-              (std::set<uint32_t>{0, 501}));
+    for (const auto& [request, result] : cases) EXPECT_EQ(launch(request), result) << request;
+    for (const char* path : {"/Library/LaunchDaemons/.plist", "/Library/LaunchDaemons/.hidden.plist",
+                             "/Library/LaunchDaemons/abc.PLIST", "/Library/LaunchDaemons/abc.plist.bak",
+                             "/Library/LaunchDaemons/sub/abc.plist", "/library/launchdaemons/abc.plist",
+                             "/Library/LaunchDaemons//abc.plist", "/Library/LaunchDaemons/./abc.plist",
+                             "Library/LaunchDaemons/abc.plist", "/Users/ann/Library/LaunchAgents/abc.plist",
+                             "/Library/LaunchDaemons", ""})
+        EXPECT_EQ(launch({{"op", "launch-folder"}, {"path", path}}), nullptr) << path;
+    const std::pair<std::string, bool> labels[] = {
+        {"0day.job", true}, {"a", true}, {"A_b-c@d.e", true}, {"", false}, {"-job", false}, {"_job", false},
+        {".job", false}, {"@job", false}, {"com.example job", false}, {"com/example", false}, {"com.exämple", false},
+        {"com.example\n", false}, {std::string("com.ex\0ample", 12), false}, {"com.apple", false}, {"COM.Apple.foo", false},
+        {"com.applex.foo", true}, {"com.kelto.sorvane.helper", false}, {"COM.KELTO.SORVANE.anything", false},
+        {"com.kelto.SorvaneHelper", true}, {"com.kelto", true}, {std::string(255, 'a'), true}, {std::string(256, 'a'), false},
+    };
+    for (const auto& [label, allowed] : labels) EXPECT_EQ(launch({{"op", "launch-label"}, {"label", label}}), allowed) << label;
+    EXPECT_EQ(PrivilegedLaunchFolder::allowedOwners(PrivilegedLaunchFolder::agents, 501), (std::set<uint32_t>{0, 501}));
     EXPECT_EQ(PrivilegedLaunchFolder::allowedOwners(PrivilegedLaunchFolder::agents, 0), std::set<uint32_t>{0});
-}
-
-TEST(LaunchJobRules, LabelRule) {
-    const std::pair<std::string, bool> cases[] = {
-        {"com.example.job", true},
-        {"0day.job", true},
-        {"a", true},
-        {"A_b-c@d.e", true},
-        {"", false},
-        {"-job", false},
-        {"_job", false},
-        {".job", false},
-        {"@job", false},
-        {"com.example job", false},
-        {"com/example", false},
-        {"com.exämple", false},
-        {"com.example\n", false},
-        {std::string("com.ex\0ample", 12), false},
-        {"com.apple", false},
-        {"com.apple.foo", false},
-        {"COM.Apple.foo", false},
-        {"com.APPLE", false},
-        {"com.applex", true},
-        {"com.applex.foo", true},
-        {"com.kelto.Sorvane", false},
-        {"com.kelto.Sorvane.Helper", false},
-        {"com.kelto.sorvane.helper", false},
-        {"COM.KELTO.SORVANE.anything", false},
-        {"com.kelto.SorvaneHelper", true},
-        {"com.kelto", true},
-        {std::string(255, 'a'), true},
-        {std::string(256, 'a'), false},
-    };
-    for (const auto& [label, allowed] : cases) EXPECT_EQ(SafetyPolicy::launchLabelAllowed(label), allowed) << label;
-}
-
-TEST(LaunchJobRules, ProgramRule) {
-    using P = std::optional<std::string>;
-    const std::tuple<P, P, bool> cases[] = {
-        {std::nullopt, std::nullopt, true},
-        {"/usr/local/bin/job", "/usr/local/bin/job", true},
-        {"/System/Library/x", std::nullopt, false},
-        {"/system/library/x", std::nullopt, false},
-        {"/SYSTEM", std::nullopt, false},
-        {"/system", std::nullopt, false},
-        {std::nullopt, "/System/x", false},
-        {"/usr/local/bin/job", "/System/Library/x", false},
-        {"/System/x", "/usr/local/bin/job", false},
-        {"/SystemTools/job", "/SystemTools/job", true},
-        {"/Systemx", std::nullopt, true},
-        {"/Library/System/x", std::nullopt, true},
-        {"relative/job", std::nullopt, true},
-    };
-    for (const auto& [program, resolved, allowed] : cases)
-        EXPECT_EQ(SafetyPolicy::launchProgramAllowed(program, resolved), allowed)
-            << program.value_or("(none)") << " " << resolved.value_or("(none)");
+    EXPECT_EQ(PrivilegedLaunchFolder::allowedOwners(PrivilegedLaunchFolder::daemons, 501), std::set<uint32_t>{0});
 }
 
 TEST(LaunchJobRules, IntegrityRule) {
@@ -129,82 +78,46 @@ TEST(LaunchJobRules, IntegrityRule) {
 
 // A daemon job that passes every rule; each case changes one thing.
 LaunchJobFacts goodDaemon() {
-    LaunchJobFacts f;
-    f.plistPath = "/Library/LaunchDaemons/com.example.job.plist";
-    f.resolvedPath = f.plistPath;
-    f.isRegularFile = true;
-    f.ownerUID = 0;
-    f.label = "com.example.job";
-    f.program = "/usr/local/bin/job";
-    f.resolvedProgram = f.program;
-    f.programIntegrity = ProgramIntegrity{true, 0, false, 0, false, false};
-    return f;
+    return {"/Library/LaunchDaemons/com.example.job.plist", "/Library/LaunchDaemons/com.example.job.plist", true, 0u,
+            false, "com.example.job", "/usr/local/bin/job", "/usr/local/bin/job",
+            ProgramIntegrity{true, 0, false, 0, false, false}};
 }
-
-LaunchJobFacts agentOwnedByAnn() {
-    LaunchJobFacts f = goodDaemon();
-    f.plistPath = "/Library/LaunchAgents/com.example.job.plist";
-    f.resolvedPath = f.plistPath;
-    f.program = f.resolvedProgram = "/Users/ann/bin/job";
-    f.programIntegrity = ProgramIntegrity{true, 501, false, 501, false, false};
-    return f;
-}
-
-struct JobCase {
-    const char* name;
-    std::function<void(LaunchJobFacts&)> change;
-    std::string label = "com.example.job";
-    bool toggle, enable, unload;
-};
 
 TEST(LaunchJobRules, ToggleEnableAndUnloadRules) {
-    auto none = [](LaunchJobFacts&) {};
-    const JobCase cases[] = {
-        {"good daemon", none, "com.example.job", true, true, true},
-        {"agent path", [](auto& f) { f.resolvedPath = f.plistPath = "/Library/LaunchAgents/com.example.job.plist"; },
-         "com.example.job", true, true, true},
-        {"plist outside the job folders",
-         [](auto& f) { f.resolvedPath = f.plistPath = "/Library/Preferences/com.example.job.plist"; },
+    using F = LaunchJobFacts&;
+    const ProgramIntegrity anns{true, 501, false, 501, false, false}, inTmp{true, 0, false, 0, true, true};
+    const struct {
+        const char* name;
+        std::function<void(F)> change;
+        std::string label;
+        bool toggle, enable, unload;
+    } cases[] = {
+        {"good daemon", [](F) {}, "com.example.job", true, true, true},
+        {"agent", [](F f) { f.resolvedPath = f.plistPath = "/Library/LaunchAgents/j.plist"; }, "com.example.job", true, true, true},
+        {"outside the job folders", [](F f) { f.resolvedPath = f.plistPath = "/Library/Preferences/j.plist"; },
          "com.example.job", false, false, false},
-        {"not a regular file", [](auto& f) { f.isRegularFile = false; }, "com.example.job", false, false, false},
-        {"reached through a link",
-         [](auto& f) { f.resolvedPath = "/private/var/jobs/com.example.job.plist"; }, "com.example.job", false,
-         false, false},
-        {"missing plist", [](auto& f) { f.resolvedPath.reset(); }, "com.example.job", false, false, false},
-        {"owned by ann", [](auto& f) { f.ownerUID = 501; }, "com.example.job", false, false, false},
-        {"owner unknown", [](auto& f) { f.ownerUID.reset(); }, "com.example.job", false, false, false},
-        {"group-writable, root-owned", [](auto& f) { f.writableByOthers = true; }, "com.example.job", false, false,
-         true},
-        {"label differs in case", none, "com.example.JOB", false, false, false},
-        {"no label in plist", [](auto& f) { f.label.reset(); }, "com.example.job", false, false, false},
-        {"Apple's label", [](auto& f) { f.label = "com.apple.job"; }, "com.apple.job", false, false, false},
-        {"helper's own label",
-         [](auto& f) {
+        {"not a regular file", [](F f) { f.isRegularFile = false; }, "com.example.job", false, false, false},
+        {"reached through a link", [](F f) { f.resolvedPath = "/private/var/jobs/j.plist"; }, "com.example.job", false, false, false},
+        {"missing plist", [](F f) { f.resolvedPath.reset(); }, "com.example.job", false, false, false},
+        {"owned by ann", [](F f) { f.ownerUID = 501; }, "com.example.job", false, false, false},
+        {"owner unknown", [](F f) { f.ownerUID.reset(); }, "com.example.job", false, false, false},
+        {"group-writable, root-owned", [](F f) { f.writableByOthers = true; }, "com.example.job", false, false, true},
+        {"label differs in case", [](F) {}, "com.example.JOB", false, false, false},
+        {"no label in plist", [](F f) { f.label.reset(); }, "com.example.job", false, false, false},
+        {"Apple's label", [](F f) { f.label = "com.apple.job"; }, "com.apple.job", false, false, false},
+        {"the helper's own job", [](F f) {
              f.label = "com.kelto.Sorvane.Helper";
              f.resolvedPath = f.plistPath = "/Library/LaunchDaemons/com.kelto.Sorvane.Helper.plist";
-         },
-         "com.kelto.Sorvane.Helper", false, false, false},
-        {"program in /System", [](auto& f) { f.program = f.resolvedProgram = "/System/Library/job"; },
-         "com.example.job", false, false, true},
-        {"program resolving into /System", [](auto& f) { f.resolvedProgram = "/System/Library/job"; },
-         "com.example.job", false, false, true},
-        {"no program", [](auto& f) { f.program = f.resolvedProgram = std::nullopt; f.programIntegrity.reset(); },
+         }, "com.kelto.Sorvane.Helper", false, false, false},
+        {"program in /System", [](F f) { f.program = f.resolvedProgram = "/System/Library/job"; }, "com.example.job", false, false, true},
+        {"program resolving into /System", [](F f) { f.resolvedProgram = "/System/Library/job"; }, "com.example.job", false, false, true},
+        {"no program", [](F f) { f.program = f.resolvedProgram = std::nullopt; f.programIntegrity.reset(); },
          "com.example.job", true, false, true},
-        {"program missing",
-         [](auto& f) {
-             f.resolvedProgram.reset();
-             f.programIntegrity.reset();
-         },
-         "com.example.job", true, false, true},
-        {"program under /private/tmp",
-         [](auto& f) {
-             f.program = f.resolvedProgram = "/private/tmp/job";
-             f.programIntegrity = ProgramIntegrity{true, 0, false, 0, true, true};
-         },
-         "com.example.job", true, false, true},
-        {"ann's program as a daemon",
-         [](auto& f) { f.programIntegrity = ProgramIntegrity{true, 501, false, 501, false, false}; },
-         "com.example.job", true, false, true},
+        {"program missing", [](F f) { f.resolvedProgram.reset(); f.programIntegrity.reset(); }, "com.example.job", true, false, true},
+        {"program under /private/tmp", [&](F f) { f.programIntegrity = inTmp; }, "com.example.job", true, false, true},
+        {"ann's program as a daemon", [&](F f) { f.programIntegrity = anns; }, "com.example.job", true, false, true},
+        {"label by canonical equivalence", [](F f) { f.label = "com.example.\u212Aob"; }, "com.example.Kob", true, true, true},
+        {"label with a byte that is no UTF-8", [](F f) { f.label = "com.example.job\xff"; }, "com.example.job", false, false, false},
     };
     for (const auto& c : cases) {
         LaunchJobFacts facts = goodDaemon();
@@ -213,21 +126,12 @@ TEST(LaunchJobRules, ToggleEnableAndUnloadRules) {
         EXPECT_EQ(SafetyPolicy::privilegedLaunchJobEnableAllowed(c.label, facts, 501), c.enable) << c.name;
         EXPECT_EQ(SafetyPolicy::privilegedLaunchJobUnloadAllowed(c.label, facts), c.unload) << c.name;
     }
-}
-
-TEST(LaunchJobRules, AgentProgramOfTheClientMayBeEnabledOnlyForThatClient) {
-    LaunchJobFacts agent = agentOwnedByAnn();
+    // An agent whose program is the client's may be enabled for that client only.
+    LaunchJobFacts agent = goodDaemon();
+    agent.resolvedPath = agent.plistPath = "/Library/LaunchAgents/com.example.job.plist";
+    agent.programIntegrity = anns;
     EXPECT_TRUE(SafetyPolicy::privilegedLaunchJobEnableAllowed("com.example.job", agent, 501));
     EXPECT_FALSE(SafetyPolicy::privilegedLaunchJobEnableAllowed("com.example.job", agent, 502));
-    EXPECT_TRUE(SafetyPolicy::privilegedLaunchJobToggleAllowed("com.example.job", agent));
-}
-
-TEST(LaunchJobRules, LabelsCompareByCanonicalEquivalence) {
-    LaunchJobFacts facts = goodDaemon();
-    facts.label = "\u212Aelvin.job";  // KELVIN SIGN, canonically "K"
-    EXPECT_TRUE(SafetyPolicy::privilegedLaunchJobToggleAllowed("Kelvin.job", facts));
-    facts.label = "com.example.job\xff";
-    EXPECT_FALSE(SafetyPolicy::privilegedLaunchJobToggleAllowed("com.example.job", facts));
 }
 
 }  // namespace

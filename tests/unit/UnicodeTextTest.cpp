@@ -1,4 +1,6 @@
-#include "shared/PathText.h"
+// The text foundations: lower-casing, composition and trimming on UTF-8,
+// against ICU's own mappings. Path texts are tested through the decisions that
+// use them.
 #include "shared/UnicodeText.h"
 
 #include <gtest/gtest.h>
@@ -9,57 +11,6 @@
 #include <unicode/utf8.h>
 
 namespace {
-
-struct PathCase {
-    const char* path;
-    const char* last;
-    const char* parent;
-};
-
-TEST(PathText, LastComponentAndParentFollowThePlatformRules) {
-    const PathCase cases[] = {
-        {"/a/b/c", "c", "/a/b"}, {"/a", "a", "/"},     {"/a/b/", "b", "/a"}, {"/a/b///", "b", "/a"},
-        {"/", "/", "/"},         {"///", "/", "/"},    {"a", "a", ""},       {"", "", ""},
-        {"a/b", "b", "a"},       {"/a//b", "b", "/a/"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(PathText::lastPathComponent(c.path), c.last) << c.path;
-        EXPECT_EQ(PathText::deletingLastPathComponent(c.path), c.parent) << c.path;
-    }
-}
-
-TEST(PathText, ExtensionSplit) {
-    const std::pair<const char*, std::pair<const char*, const char*>> cases[] = {
-        {"report.pdf", {"report", "pdf"}}, {"a.tar.gz", {"a.tar", "gz"}}, {".profile", {".profile", ""}},
-        {"name.", {"name.", ""}},          {"plain", {"plain", ""}},      {"..", {"..", ""}},
-        {".a.b", {".a", "b"}},
-    };
-    for (const auto& [name, split] : cases) {
-        EXPECT_EQ(PathText::deletingPathExtension(name), split.first) << name;
-        EXPECT_EQ(PathText::pathExtension(name), split.second) << name;
-    }
-}
-
-TEST(PathText, JoinAndComponents) {
-    EXPECT_EQ(PathText::joined("/", "a"), "/a");
-    EXPECT_EQ(PathText::joined("/x/y", "a"), "/x/y/a");
-    EXPECT_EQ(PathText::components("//a///b/"), (std::vector<std::string_view>{"a", "b"}));
-    EXPECT_TRUE(PathText::components("/").empty());
-    EXPECT_EQ(PathText::lastComponent("/a/b/"), "b");
-    EXPECT_EQ(PathText::lastComponent("/"), "");
-}
-
-TEST(UnicodeText, CompositionAndLowerCase) {
-    EXPECT_EQ(UnicodeText::composed("Cafe\xCC\x81"), "Caf\xC3\xA9");
-    EXPECT_EQ(UnicodeText::lowercased("/LIBRARY/Caches"), "/library/caches");
-    // U+0130 lower-cases to "i" and U+0307: the text grows.
-    EXPECT_EQ(UnicodeText::lowercased("\xC4\xB0"), "i\xCC\x87");
-    EXPECT_EQ(UnicodeText::lowercased("\xC3\x89T\xC3\x89"), "\xC3\xA9t\xC3\xA9");
-    // Ill-formed bytes become U+FFFD.
-    EXPECT_EQ(UnicodeText::repairedUTF8("a\xFF"), "a\xEF\xBF\xBD");
-    EXPECT_FALSE(UnicodeText::isValidUTF8("a\xC3"));
-    EXPECT_TRUE(UnicodeText::isValidUTF8("\xC3\xA9"));
-}
 
 // The UTF-8 fast paths give what ICU's UTF-16 mappings give: for every
 // assigned code point, alone and before a combining mark, and for the texts
