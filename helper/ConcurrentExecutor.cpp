@@ -26,20 +26,18 @@ ConcurrentExecutor::~ConcurrentExecutor() {
 void ConcurrentExecutor::submit(std::function<void()> task) {
     {
         std::lock_guard guard(lock_);
-        if (idle_ > 0 || threads_.size() >= maxThreads_) {
-            tasks_.push_back(std::move(task));
-            ready_.notify_one();
-            return;
-        }
+        tasks_.push_back(std::move(task));
+        ready_.notify_one();
+        // Each queued task needs an idle thread of its own: an idle thread that
+        // has been woken but has not yet taken its task is still counted idle.
+        if (tasks_.size() <= idle_ || threads_.size() >= maxThreads_) return;
         try {
             threads_.emplace_back([this] { work(); });
-            tasks_.push_back(std::move(task));
             return;
         } catch (const std::system_error&) {
-            if (!threads_.empty()) {
-                tasks_.push_back(std::move(task));
-                return;
-            }
+            if (!threads_.empty()) return;
+            task = std::move(tasks_.back());
+            tasks_.pop_back();
         }
     }
     run(task);
