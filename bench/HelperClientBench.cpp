@@ -2,13 +2,16 @@
 // admitted, so it carries the client identity and is run from a root-owned
 // folder inside the sandbox (see bench/run/version-*, helper-idle-rss).
 //
-//   HelperClientBench latency COUNT            one connection, COUNT version round trips
-//   HelperClientBench throughput CONNECTIONS MILLISECONDS [IN_FLIGHT]
+//   HelperClientBench [--socket PATH] latency COUNT     one connection, COUNT version round trips
+//   HelperClientBench [--socket PATH] throughput CONNECTIONS MILLISECONDS [IN_FLIGHT]
 //   HelperClientBench connections COUNT        COUNT connections, one after the other
+//   HelperClientBench remove-list COUNT        one removal request of COUNT missing paths
 //
+// --socket talks to another server (the floor server) the same way.
 // Prints one JSON object with the figures.
 #include "platform/FrameStream.h"
 #include "platform/WireProtocol.h"
+#include "shared/HelperConstants.h"
 #include "shared/UniqueFd.h"
 
 #include <sys/socket.h>
@@ -33,11 +36,11 @@ using Clock = std::chrono::steady_clock;
     std::exit(1);
 }
 
-UniqueFd connectToHelper() {
+UniqueFd connectTo(const std::string& socketPath) {
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, "/var/run/com.kelto.Sorvane.Helper", sizeof address.sun_path - 1);
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
     if (!fd || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail("connect");
     return fd;
 }
@@ -67,8 +70,8 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(index, values.size() - 1)];
 }
 
-int latency(long count) {
-    UniqueFd fd = connectToHelper();
+int latency(const std::string& socketPath, long count) {
+    UniqueFd fd = connectTo(socketPath);
     FrameStream::Reader reader(fd.get());
     std::vector<double> micros;
     micros.reserve(static_cast<std::size_t>(count));
@@ -86,13 +89,13 @@ int latency(long count) {
     return 0;
 }
 
-int throughput(int connections, long milliseconds, int inFlight) {
+int throughput(const std::string& socketPath, int connections, long milliseconds, int inFlight) {
     std::atomic<bool> stop{false};
     std::atomic<long> answered{0};
     std::vector<std::thread> clients;
     for (int c = 0; c < connections; ++c) {
         clients.emplace_back([&] {
-            UniqueFd fd = connectToHelper();
+            UniqueFd fd = connectTo(socketPath);
             FrameStream::Reader reader(fd.get());
             uint64_t id = 0;
             std::string window;
@@ -118,10 +121,10 @@ int throughput(int connections, long milliseconds, int inFlight) {
     return 0;
 }
 
-int connectionsOneByOne(long count) {
+int connectionsOneByOne(const std::string& socketPath, long count) {
     const auto start = Clock::now();
     for (long i = 0; i < count; ++i) {
-        UniqueFd fd = connectToHelper();
+        UniqueFd fd = connectTo(socketPath);
         FrameStream::Reader reader(fd.get());
         if (!FrameStream::writeAll(fd.get(), versionFrame(1))) fail("write");
         expectVersion(reader);
@@ -131,17 +134,58 @@ int connectionsOneByOne(long count) {
     return 0;
 }
 
+// One removeItemsAtPaths: request of COUNT paths in a folder that exists, none
+// of which does: every path comes back with its reason. Seconds from the first
+// byte sent to the whole reply read and decoded.
+int removeList(const std::string& socketPath, long count) {
+    std::vector<std::string> paths;
+    paths.reserve(static_cast<std::size_t>(count));
+    char path[64];
+    for (long i = 0; i < count; ++i) {
+        std::snprintf(path, sizeof path, "/Library/Caches/com.example.bench-missing-%07ld", i);
+        paths.emplace_back(path);
+    }
+    Wire::Request request;
+    request.id = 1;
+    request.selector = Wire::Selector::removeItems;
+    request.arguments = {std::move(paths), false};
+    const std::string frame = Wire::encodeRequest(request);
+
+    UniqueFd fd = connectTo(socketPath);
+    FrameStream::Reader reader(fd.get());
+    std::string body;
+    const auto start = Clock::now();
+    if (!FrameStream::writeAll(fd.get(), frame)) fail("write");
+    if (reader.next(body) != FrameStream::ReadStatus::frame) fail("the helper closed the connection");
+    const auto reply = Wire::decodeReply(body);
+    const std::chrono::duration<double> took = Clock::now() - start;
+    const auto* refused = reply ? std::get_if<Wire::TextDictionary>(&reply->value) : nullptr;
+    if (!refused || refused->size() != static_cast<std::size_t>(count)) {
+        errno = EPROTO;
+        fail("the reply does not refuse every path");
+    }
+    std::printf("{\"paths\": %ld, \"seconds\": %.4f}\n", count, took.count());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "latency" && argc == 3) return latency(std::atol(argv[2]));
-    if (mode == "throughput" && (argc == 4 || argc == 5)) {
-        return throughput(std::atoi(argv[2]), std::atol(argv[3]), argc == 5 ? std::atoi(argv[4]) : 1);
+    std::string socketPath = Wire::socketPath(HelperConstants::machServiceName);
+    if (argc > 2 && std::string(argv[1]) == "--socket") {
+        socketPath = argv[2];
+        argc -= 2;
+        argv += 2;
     }
-    if (mode == "connections" && argc == 3) return connectionsOneByOne(std::atol(argv[2]));
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "latency" && argc == 3) return latency(socketPath, std::atol(argv[2]));
+    if (mode == "throughput" && (argc == 4 || argc == 5)) {
+        return throughput(socketPath, std::atoi(argv[2]), std::atol(argv[3]), argc == 5 ? std::atoi(argv[4]) : 1);
+    }
+    if (mode == "connections" && argc == 3) return connectionsOneByOne(socketPath, std::atol(argv[2]));
+    if (mode == "remove-list" && argc == 3) return removeList(socketPath, std::atol(argv[2]));
     std::fprintf(stderr,
-                 "usage: HelperClientBench latency COUNT | throughput CONNECTIONS MILLISECONDS [IN_FLIGHT] | "
-                 "connections COUNT\n");
+                 "usage: HelperClientBench [--socket PATH] latency COUNT | throughput CONNECTIONS MILLISECONDS "
+                 "[IN_FLIGHT] | connections COUNT | remove-list COUNT\n");
     return 64;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "helper/ConcurrentExecutor.h"
 #include "helper/Replies.h"
 
 #include <sys/types.h>
@@ -28,4 +29,10 @@ public:
     void setMotionSensorWithEnabled(bool enabled, BoolReply reply);
     void resetPrivacyPermissionWithService(std::string service, std::string bundleID, TextReply reply);
     void setLaunchJobWithLabel(std::string label, std::string plistPath, bool enabled, TextReply reply);
+
+    // Runs this connection's launch-job change sequences, a few side by side,
+    // so that they never wait behind another connection's. Its tasks do not
+    // hold the service; destroying the service waits for them.
+    static constexpr unsigned launchSequenceThreads = 4;
+    ConcurrentExecutor launchSequences{launchSequenceThreads};
 };

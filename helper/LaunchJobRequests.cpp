@@ -4,7 +4,6 @@
 #include "helper/OwnExecutable.h"
 #include "helper/RemovalRequests.h"
 #include "helper/ResolvedParentPath.h"
-#include "helper/SharedExecutor.h"
 #include "shared/AnchoredFiles.h"
 #include "shared/LaunchJobFacts.h"
 #include "shared/LaunchJobPlan.h"
@@ -21,8 +20,8 @@ constexpr std::string_view jobNotAllowed = "Launch job is not allowed";
 constexpr std::string_view programReplaceable = "The job's program could be replaced by another user: not turning it on";
 constexpr std::string_view trashNotFound = "The Trash of this user was not found";
 
-// What an accepted enable or disable request hands to its task on the shared
-// executor; the task owns it until it has replied.
+// What an accepted enable or disable request hands to its task on the
+// connection's executor; the task owns it until it has replied.
 struct LaunchJobChange {
     std::string domain;
     std::string label;
@@ -39,7 +38,7 @@ bool inJobFolder(const std::string& plistPath) { return SafetyPolicy::privileged
 
 }  // namespace
 
-void setLaunchJob(std::string label, std::string plistPath, bool enabled, const HelperService& service,
+void setLaunchJob(std::string label, std::string plistPath, bool enabled, HelperService& service,
                   TextReply reply) {
     if (!inJobFolder(plistPath)) return reply(std::string(jobNotAllowed));
     const LaunchJobFacts facts = LaunchJobFacts::read(plistPath);
@@ -57,7 +56,7 @@ void setLaunchJob(std::string label, std::string plistPath, bool enabled, const 
         enabled,
         std::move(reply),
     });
-    SharedExecutor::submit([change] {
+    service.launchSequences.submit([change] {
         auto answer = LaunchJobPlan::apply(change->domain, change->label, change->plistPath, change->enabled,
                                            runLaunchctl);
         change->reply(std::move(answer));

@@ -7,8 +7,8 @@
 
 // Turns a job of /Library/LaunchAgents or /Library/LaunchDaemons on or off.
 // Refusals reply before returning; accepted requests reply later, once, from a
-// task on the shared concurrent executor.
-void setLaunchJob(std::string label, std::string plistPath, bool enabled, const HelperService& service,
+// task on the connection's executor for launch sequences.
+void setLaunchJob(std::string label, std::string plistPath, bool enabled, HelperService& service,
                   TextReply reply);
 
 // Boots a job out and deletes its plist or moves it into the client's Trash.

@@ -2,8 +2,8 @@
 
 namespace {
 
-TextReply textReply(const std::shared_ptr<HelperService>& service, Connection::Responder respond) {
-    return [service, respond = std::move(respond)](std::optional<std::string> text) {
+TextReply textReply(Connection::Responder respond) {
+    return [respond = std::move(respond)](std::optional<std::string> text) {
         if (text) respond(std::move(*text));
         else respond(std::monostate{});
     };
@@ -18,7 +18,7 @@ void dispatchRequest(const std::shared_ptr<HelperService>& service, Wire::Reques
     using Wire::textListArgument;
     HelperService& target = *service;
     auto dictionaryReply = [&] {
-        return DictionaryReply([service, respond](std::map<std::string, std::string> outcome) {
+        return DictionaryReply([respond](std::map<std::string, std::string> outcome) {
             respond(Wire::TextDictionary(std::move(outcome)));
         });
     };
@@ -32,22 +32,22 @@ void dispatchRequest(const std::shared_ptr<HelperService>& service, Wire::Reques
         return;
     case Wire::Selector::unloadLaunchDaemon:
         target.unloadLaunchDaemonWithLabel(textArgument(request, 0), textArgument(request, 1),
-                                           flagArgument(request, 2), textReply(service, std::move(respond)));
+                                           flagArgument(request, 2), textReply(std::move(respond)));
         return;
     case Wire::Selector::version:
         target.versionWithReply([respond = std::move(respond)](std::string version) { respond(std::move(version)); });
         return;
     case Wire::Selector::setMotionSensor:
         target.setMotionSensorWithEnabled(flagArgument(request, 0),
-                                          [service, respond = std::move(respond)](bool switched) { respond(switched); });
+                                          [respond = std::move(respond)](bool switched) { respond(switched); });
         return;
     case Wire::Selector::resetPrivacyPermission:
         target.resetPrivacyPermissionWithService(textArgument(request, 0), textArgument(request, 1),
-                                                 textReply(service, std::move(respond)));
+                                                 textReply(std::move(respond)));
         return;
     case Wire::Selector::setLaunchJob:
         target.setLaunchJobWithLabel(textArgument(request, 0), textArgument(request, 1), flagArgument(request, 2),
-                                     textReply(service, std::move(respond)));
+                                     textReply(std::move(respond)));
         return;
     }
 }

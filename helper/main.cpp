@@ -1,10 +1,14 @@
+#include "helper/Launchctl.h"
 #include "helper/ListenerDelegate.h"
 #include "helper/OwnExecutable.h"
 #include "helper/StartupIdentity.h"
+#include "platform/ClientGroup.h"
+#include "platform/Confinement.h"
 #include "platform/Listener.h"
 #include "platform/MainLoop.h"
 #include "platform/WireProtocol.h"
 #include "shared/HelperConstants.h"
+#include "shared/TCCResetPolicy.h"
 
 #include <malloc.h>
 
@@ -17,6 +21,7 @@ int main(int argc, char** argv) {
     setCommandLineFallback(argc > 0 ? argv[0] : nullptr);
     ownExecutablePath();
     startupIdentity();
+    ClientGroup::id();
 
     // Both live as long as the process.
     auto* delegate = new ListenerDelegate;
@@ -24,5 +29,6 @@ int main(int argc, char** argv) {
     listener->setDelegate(
         [delegate](const std::shared_ptr<Connection>& connection) { return delegate->shouldAcceptNewConnection(connection); });
     if (!listener->resume()) return 1;
+    Confinement::apply("/", {std::string(launchctlPath), std::string(TCCResetPolicy::toolPath)});
     MainLoop::run(*listener);
 }

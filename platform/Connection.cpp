@@ -3,7 +3,7 @@
 #include "platform/FrameStream.h"
 #include "platform/PeerExecutable.h"
 
-#include <malloc.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -13,6 +13,9 @@ namespace {
 // How long a reply sent from another thread may wait for a peer that does not
 // read, before the connection is dropped.
 constexpr std::chrono::seconds replyTimeout{10};
+
+// How often a half-closed connection looks whether its last reply has been sent.
+constexpr std::chrono::milliseconds dueReplyCheck{20};
 
 // A body this large is not kept for the next request.
 constexpr std::size_t keptBodyCapacity = 256 * 1024;
@@ -41,7 +44,8 @@ struct Connection::PendingReply {
     std::atomic<bool> sent{false};
 };
 
-Connection::Connection(UniqueFd socket) : socket_(std::move(socket)) {}
+Connection::Connection(UniqueFd socket, ThreadGroup& threads, std::unique_ptr<PerUserLimit::Slot> slot)
+    : socket_(std::move(socket)), threads_(threads), slot_(std::move(slot)), acceptedSinceBoot_(PeerExecutable::sinceBoot()) {}
 
 Connection::~Connection() = default;
 
@@ -61,52 +65,61 @@ void Connection::setInvalidationHandler(std::function<void()> handler) { invalid
 void Connection::setInterruptionHandler(std::function<void()> handler) { interruptionHandler_ = std::move(handler); }
 
 void Connection::resume() {
-    try {
-        std::thread([self = shared_from_this()] { self->serve(); }).detach();
-    } catch (const std::system_error&) {
-        // No thread to serve on: the connection ends before its first request.
-        drop();
-        if (invalidationHandler_) invalidationHandler_();
-    }
+    const bool admitted =
+        requirement_.empty() || PeerExecutable::satisfiesRequirement(socket_.get(), requirement_, acceptedSinceBoot_);
+    // Without a thread to serve on, the connection ends before its first request.
+    if (!admitted || !threads_.start([self = shared_from_this()] { self->serve(); })) end();
 }
 
 void Connection::serve() {
     servingThread_ = std::this_thread::get_id();
-    if (requirement_.empty() || PeerExecutable::satisfiesRequirement(socket_.get(), requirement_)) {
-        FrameStream::Reader reader(socket_.get());
-        std::string body;
-        while (!dropped_) {
-            const auto status = reader.next(body);
-            if (status == FrameStream::ReadStatus::ended) {
-                // The peer has said all it will: its replies still due are sent first.
-                std::unique_lock lock(pendingLock_);
-                pendingDone_.wait(lock, [this] { return pendingReplies_ == 0; });
-                break;
-            }
-            if (status == FrameStream::ReadStatus::broken) break;
-            auto request = Wire::decodeRequest(body);
-            if (body.capacity() > keptBodyCapacity) std::string().swap(body);
-            if (!request) break;
-            {
-                std::lock_guard lock(pendingLock_);
-                ++pendingReplies_;
-            }
-            auto reply = std::make_shared<PendingReply>(shared_from_this(), request->id);
-            try {
-                exportedObject_(std::move(*request), [reply](Wire::ReplyValue value) { reply->send(value); });
-            } catch (...) {
-                break;
-            }
+    FrameStream::Reader reader(socket_.get());
+    std::string body;
+    while (!dropped_) {
+        const auto status = reader.next(body);
+        if (status == FrameStream::ReadStatus::ended) {
+            // The peer has said all it will: its replies still due are sent first.
+            awaitDueReplies();
+            break;
+        }
+        if (status == FrameStream::ReadStatus::broken) break;
+        auto request = Wire::decodeRequest(body);
+        if (body.capacity() > keptBodyCapacity) std::string().swap(body);
+        if (!request) break;
+        {
+            std::lock_guard lock(pendingLock_);
+            ++pendingReplies_;
+        }
+        auto reply = std::make_shared<PendingReply>(shared_from_this(), request->id);
+        try {
+            exportedObject_(std::move(*request), [reply](Wire::ReplyValue value) { reply->send(value); });
+        } catch (...) {
+            break;
         }
     }
+    end();
+}
+
+void Connection::end() {
     drop();
     if (invalidationHandler_) invalidationHandler_();
     // The handlers hold the exported object; a reply still due keeps only the socket.
     exportedObject_ = nullptr;
     invalidationHandler_ = nullptr;
     interruptionHandler_ = nullptr;
-    // What the connection's requests took from the heap goes back to the system.
-    ::malloc_trim(0);
+}
+
+void Connection::awaitDueReplies() {
+    for (;;) {
+        {
+            std::lock_guard lock(pendingLock_);
+            if (pendingReplies_ == 0) return;
+        }
+        // No events asked for: poll wakes only when the peer has closed its
+        // end (or the connection was dropped), not for the end of input.
+        pollfd peer{socket_.get(), 0, 0};
+        if (::poll(&peer, 1, static_cast<int>(dueReplyCheck.count())) > 0) return;
+    }
 }
 
 void Connection::deliver(uint64_t id, const Wire::ReplyValue& value) {
@@ -145,7 +158,7 @@ void Connection::endWriting() {
 
 void Connection::replyFinished() {
     std::lock_guard lock(pendingLock_);
-    if (--pendingReplies_ == 0) pendingDone_.notify_all();
+    --pendingReplies_;
 }
 
 void Connection::drop() noexcept {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/PerUserLimit.h"
+#include "platform/ThreadGroup.h"
 #include "platform/WireProtocol.h"
 #include "shared/UniqueFd.h"
 
@@ -14,13 +16,17 @@
 #include <string>
 #include <thread>
 
-// One accepted client socket. Once resumed it serves on a thread of its own,
-// its serial executor: it checks the peer against the code requirement, then
-// reads requests in the order they arrive and hands each to the exported
-// object together with a Responder. When the socket closes, or the connection
-// is dropped (a malformed frame, a peer that fails the requirement, a reply
-// that could not be delivered in time), the invalidation handler runs once on
-// that thread, after the requests it was serving have returned.
+// One accepted client socket. Resuming it checks the peer against the code
+// requirement on the calling thread; a peer that passes is served on a thread
+// of its own (started in the given group), its serial executor, which reads
+// requests in the order they arrive and hands each to the exported object
+// together with a Responder. When the socket closes, or the connection is
+// dropped (a malformed frame, a reply that could not be delivered in time),
+// the invalidation handler runs once on that thread, after the requests it was
+// serving have returned; for a peer that fails the requirement it runs at once
+// on the resuming thread, and no request is read. A peer that has only half-closed its side still receives the replies due
+// to it; one that has closed altogether ends the connection at once, even while
+// replies from other threads are due (they are then not sent).
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     // Sends the reply of one request, once; later calls are ignored. It may be
@@ -28,7 +34,8 @@ public:
     using Responder = std::function<void(Wire::ReplyValue)>;
     using RequestHandler = std::function<void(Wire::Request, Responder)>;
 
-    explicit Connection(UniqueFd socket);
+    // `slot` counts the connection against its user's limit while it exists.
+    Connection(UniqueFd socket, ThreadGroup& threads, std::unique_ptr<PerUserLimit::Slot> slot = nullptr);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -41,7 +48,7 @@ public:
     void setInvalidationHandler(std::function<void()> handler);
     // Kept for the interface's sake: nothing on this platform interrupts a connection.
     void setInterruptionHandler(std::function<void()> handler);
-    // Starts serving. Called at most once.
+    // Judges the peer, then starts serving. Called at most once.
     void resume();
 
 private:
@@ -49,6 +56,9 @@ private:
     friend struct PendingReply;
 
     void serve();
+    // Returns once no reply is due, or the peer has closed its end.
+    void awaitDueReplies();
+    void end();
     void deliver(uint64_t id, const Wire::ReplyValue& value);
     void replyFinished();
     void drop() noexcept;
@@ -56,6 +66,9 @@ private:
     void endWriting();
 
     UniqueFd socket_;
+    ThreadGroup& threads_;
+    const std::unique_ptr<PerUserLimit::Slot> slot_;
+    const std::chrono::nanoseconds acceptedSinceBoot_;
     std::string requirement_;
     RequestHandler exportedObject_;
     std::function<void()> invalidationHandler_;
@@ -70,6 +83,5 @@ private:
     std::atomic<bool> dropped_{false};
 
     std::mutex pendingLock_;
-    std::condition_variable pendingDone_;
     std::size_t pendingReplies_ = 0;  // requests handed out whose reply has not been sent
 };

@@ -15,6 +15,11 @@
 namespace {
 
 constexpr int firstActivatedFd = 3;
+constexpr int acceptBatch = 16;
+
+// Judging a peer reads a few small files; a few workers keep one slow peer
+// from holding up the others.
+constexpr std::size_t admissionWorkers = 4;
 
 // The first socket that socket activation handed to this very process.
 UniqueFd activatedSocket() {
@@ -61,6 +66,8 @@ UniqueFd boundSocket(const std::string& path) {
 
 Listener::Listener(std::string path) : path_(std::move(path)) {}
 
+Listener::~Listener() = default;
+
 void Listener::setDelegate(Delegate delegate) { delegate_ = std::move(delegate); }
 
 bool Listener::resume() {
@@ -69,12 +76,16 @@ bool Listener::resume() {
     if (!socket_) return false;
     const int flags = ::fcntl(socket_.get(), F_GETFL);
     ::fcntl(socket_.get(), F_SETFL, flags | O_NONBLOCK);
-    admission_ = std::make_unique<SerialExecutor>();
     return true;
 }
 
 void Listener::acceptWaiting() {
-    for (;;) {
+    // Started here, on the main loop, not in resume: the helper confines itself
+    // between the two, and only threads started afterwards are held with it.
+    if (!admission_) admission_ = std::make_unique<WorkerPool>(admissionWorkers);
+    // A few at a time: the main loop's exit timer is not put off by clients
+    // that keep connecting.
+    for (int batch = 0; batch < acceptBatch; ++batch) {
         const int accepted = ::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (accepted < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
@@ -84,7 +95,14 @@ void Listener::acceptWaiting() {
             }
             return;
         }
-        auto connection = std::make_shared<Connection>(UniqueFd(accepted));
+        UniqueFd socket(accepted);
+        ucred credentials{};
+        socklen_t length = sizeof credentials;
+        if (::getsockopt(socket.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) continue;
+        // Over its user's limit, a connection is closed at once, unjudged.
+        auto slot = limit_.take(credentials.uid);
+        if (!slot) continue;
+        auto connection = std::make_shared<Connection>(std::move(socket), connectionThreads_, std::move(slot));
         admission_->submit([this, connection = std::move(connection)] {
             if (delegate_) delegate_(connection);
         });

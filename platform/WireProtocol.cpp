@@ -1,13 +1,8 @@
 #include "platform/WireProtocol.h"
 
-#include "platform/PlistNode.h"
-#include "platform/PlistShape.h"
-#include "shared/UnicodeText.h"
+#include "platform/BinaryPropertyList.h"
 
-#include <plist/plist.h>
-
-#include <climits>
-#include <cstdlib>
+#include <algorithm>
 
 namespace Wire {
 
@@ -26,139 +21,88 @@ const std::array<SelectorInfo, 7> selectorTable{{
 // Messages nest three containers deep at most (message, arguments, list of texts).
 constexpr std::size_t maxNesting = 8;
 
-// A string node's bytes when they are well-formed UTF-8.
-std::optional<std::string> stringValue(plist_t node) {
-    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    uint64_t length = 0;
-    const char* bytes = plist_get_string_ptr(node, &length);
-    if (bytes == nullptr) return std::nullopt;
-    std::string_view text(bytes, length);
-    if (!UnicodeText::isValidUTF8(text)) return std::nullopt;
-    return std::string(text);
-}
+namespace Plist = BinaryPropertyList;
 
-std::optional<uint64_t> integerValue(plist_t node) {
-    if (node == nullptr || plist_get_node_type(node) != PLIST_UINT) return std::nullopt;
-    uint64_t value = 0;
-    plist_get_uint_val(node, &value);
-    return value;
-}
-
-Argument argumentValue(plist_t node) {
-    switch (plist_get_node_type(node)) {
-    case PLIST_STRING:
-        if (auto text = stringValue(node)) return std::move(*text);
-        return {};
-    case PLIST_BOOLEAN: {
-        uint8_t value = 0;
-        plist_get_bool_val(node, &value);
-        return value != 0;
+// The message dictionary's entry under `key` when it is of type T.
+template <typename T>
+T* itemNamed(Plist::Dictionary& message, std::string_view key) {
+    for (auto& entry : message) {
+        if (entry.key == key) return std::get_if<T>(&entry.value.content);
     }
-    case PLIST_UINT:
-        return *integerValue(node) != 0;
-    case PLIST_ARRAY: {
-        // Only strings make up a list of texts; other elements are left out.
-        std::vector<std::string> texts;
-        const uint32_t count = plist_array_get_size(node);
-        texts.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            if (auto text = stringValue(plist_array_get_item(node, i))) texts.push_back(std::move(*text));
-        }
-        return texts;
-    }
-    default:
-        return {};
-    }
+    return nullptr;
 }
 
-plist_t newString(const std::string& text) {
-    if (UnicodeText::isValidUTF8(text)) return plist_new_string(text.c_str());
-    return plist_new_string(UnicodeText::repairedUTF8(text).c_str());
+// Whether no key that messages are read by appears twice: a message that
+// says two things under one key is of the wrong shape.
+bool keysOnce(const Plist::Dictionary& message) {
+    for (const std::string_view key : {"id", "selector", "arguments", "reply"}) {
+        if (std::count_if(message.begin(), message.end(), [key](const auto& entry) { return entry.key == key; }) > 1)
+            return false;
+    }
+    return true;
 }
 
-plist_t newArgument(const Argument& argument) {
+// Whether the selector's argument at `index` is a list of paths.
+bool isPathList(Selector selector, std::size_t index) {
+    return index == 0 && (selector == Selector::removeItems || selector == Selector::removeChosenItems);
+}
+
+// Nothing when the argument makes the message of the wrong shape: a path list
+// holding anything but strings. Elsewhere such an array is of another type.
+std::optional<Argument> argumentValue(Plist::Value& value, bool pathList) {
     struct Visitor {
-        plist_t operator()(std::monostate) const { return nullptr; }
-        plist_t operator()(const std::string& text) const { return newString(text); }
-        plist_t operator()(bool flag) const { return plist_new_bool(flag ? 1 : 0); }
-        plist_t operator()(const std::vector<std::string>& texts) const {
-            plist_t array = plist_new_array();
-            for (const auto& text : texts) plist_array_append_item(array, newString(text));
-            return array;
+        bool pathList;
+        std::optional<Argument> operator()(Plist::Other) const { return Argument{}; }
+        std::optional<Argument> operator()(bool flag) const { return Argument{flag}; }
+        std::optional<Argument> operator()(uint64_t number) const { return Argument{number != 0}; }
+        std::optional<Argument> operator()(std::string& text) const { return Argument{std::move(text)}; }
+        std::optional<Argument> operator()(Plist::Dictionary&) const { return Argument{}; }
+        std::optional<Argument> operator()(Plist::Array& items) const {
+            std::vector<std::string> texts;
+            texts.reserve(items.size());
+            for (auto& item : items) {
+                auto* text = std::get_if<std::string>(&item.content);
+                if (text == nullptr) return pathList ? std::nullopt : std::optional(Argument{});
+                texts.push_back(std::move(*text));
+            }
+            return Argument{std::move(texts)};
+        }
+    };
+    return std::visit(Visitor{pathList}, value.content);
+}
+
+Plist::Value valueOf(const Argument& argument) {
+    struct Visitor {
+        Plist::Value operator()(std::monostate) const { return {}; }
+        Plist::Value operator()(const std::string& text) const { return {text}; }
+        Plist::Value operator()(bool flag) const { return {flag}; }
+        Plist::Value operator()(const std::vector<std::string>& texts) const {
+            Plist::Array items;
+            items.reserve(texts.size());
+            for (const auto& text : texts) items.push_back({text});
+            return {std::move(items)};
         }
     };
     return std::visit(Visitor{}, argument);
 }
 
-plist_t newReplyValue(const ReplyValue& value) {
-    struct Visitor {
-        plist_t operator()(std::monostate) const { return nullptr; }
-        plist_t operator()(const std::string& text) const { return newString(text); }
-        plist_t operator()(bool flag) const { return plist_new_bool(flag ? 1 : 0); }
-        plist_t operator()(const TextDictionary& texts) const {
-            plist_t dict = plist_new_dict();
-            for (const auto& [key, text] : texts) {
-                const std::string safeKey = UnicodeText::isValidUTF8(key) ? key : UnicodeText::repairedUTF8(key);
-                plist_dict_set_item(dict, safeKey.c_str(), newString(text));
-            }
-            return dict;
-        }
-    };
-    return std::visit(Visitor{}, value);
-}
-
-// Header and binary property list of one message.
-std::string frameOf(const PlistNode& message) {
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(message.get(), &bytes, &length);
+// A message of these entries, written as one frame.
+std::string frameOf(Plist::Dictionary entries) {
     std::string frame(headerLength, '\0');
-    frame[0] = static_cast<char>((length >> 24) & 0xff);
-    frame[1] = static_cast<char>((length >> 16) & 0xff);
-    frame[2] = static_cast<char>((length >> 8) & 0xff);
-    frame[3] = static_cast<char>(length & 0xff);
-    if (bytes != nullptr) {
-        frame.append(bytes, length);
-        plist_to_bin_free(bytes);
-    }
+    Plist::write({std::move(entries)}, frame);
+    const uint64_t length = frame.size() - headerLength;
+    for (std::size_t i = 0; i < headerLength; ++i) frame[i] = static_cast<char>((length >> (8 * (3 - i))) & 0xff);
     return frame;
 }
 
-// libplist takes several microseconds to write even the smallest binary
-// property list. A message that differs from the previous one on this thread
-// only in its id reuses that encoding with the id patched in: the id is written
-// as a placeholder that needs all 8 bytes (integer marker 0x13), so any id
-// below 2^63 fits the same bytes.
-constexpr uint64_t idPlaceholder = 0x7EDCBA9876543210;
-constexpr uint64_t largestPatchableID = INT64_MAX;
-
-struct EncodedTemplate {
-    std::string frame;
-    std::size_t idAt = std::string::npos;  // first byte of the 8 id bytes
-
-    void adopt(std::string encoded) {
-        frame = std::move(encoded);
-        std::string marker(1, '\x13');
-        for (int shift = 56; shift >= 0; shift -= 8) marker += static_cast<char>((idPlaceholder >> shift) & 0xff);
-        const std::size_t found = frame.find(marker);
-        idAt = found == std::string::npos || frame.find(marker, found + 1) != std::string::npos ? std::string::npos
-                                                                                              : found + 1;
-    }
-    std::optional<std::string> with(uint64_t id) const {
-        if (idAt == std::string::npos || id > largestPatchableID) return std::nullopt;
-        std::string copy = frame;
-        for (int i = 0; i < 8; ++i) copy[idAt + i] = static_cast<char>((id >> (56 - 8 * i)) & 0xff);
-        return copy;
-    }
-};
-
-PlistNode parsedDictionary(std::string_view body) {
-    if (body.size() > maxBodyLength || !PlistShape::isShallowBinaryTree(body, maxNesting)) return nullptr;
-    plist_t raw = nullptr;
-    plist_from_bin(body.data(), static_cast<uint32_t>(body.size()), &raw);
-    PlistNode root(raw);
-    if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return nullptr;
-    return root;
+// The message dictionary of a frame body.
+std::optional<Plist::Dictionary> messageOf(std::string_view body) {
+    if (body.size() > maxBodyLength) return std::nullopt;
+    auto top = Plist::read(body, maxNesting, messageBudget);
+    if (!top) return std::nullopt;
+    auto* message = std::get_if<Plist::Dictionary>(&top->content);
+    if (message == nullptr || !keysOnce(*message)) return std::nullopt;
+    return std::move(*message);
 }
 
 }  // namespace
@@ -196,122 +140,79 @@ bool flagArgument(const Request& request, std::size_t index) {
     return false;
 }
 
-namespace {
-
-std::string encodedRequest(const Request& request, uint64_t id) {
-    PlistNode message(plist_new_dict());
-    plist_dict_set_item(message.get(), "id", plist_new_uint(id));
-    plist_dict_set_item(message.get(), "selector", plist_new_string(std::string(info(request.selector).name).c_str()));
-    plist_t arguments = plist_new_array();
-    for (const auto& argument : request.arguments) {
-        // An absent argument cannot be written in the middle of an array; it
-        // travels as a value of no declared type, which converts as absent.
-        plist_t value = newArgument(argument);
-        plist_array_append_item(arguments, value != nullptr ? value : plist_new_real(0));
-    }
-    plist_dict_set_item(message.get(), "arguments", arguments);
-    return frameOf(message);
-}
-
-std::string encodedReply(const ReplyValue& value, uint64_t id) {
-    PlistNode message(plist_new_dict());
-    plist_dict_set_item(message.get(), "id", plist_new_uint(id));
-    if (plist_t node = newReplyValue(value)) plist_dict_set_item(message.get(), "reply", node);
-    return frameOf(message);
-}
-
-}  // namespace
-
 std::string encodeRequest(const Request& request) {
-    // Only requests without arguments (the version request) are worth keeping.
-    if (!request.arguments.empty()) return encodedRequest(request, request.id);
-    thread_local std::optional<Selector> lastSelector;
-    thread_local EncodedTemplate last;
-    if (lastSelector != request.selector) {
-        last.adopt(encodedRequest(request, idPlaceholder));
-        lastSelector = request.selector;
-    }
-    if (auto frame = last.with(request.id)) return std::move(*frame);
-    return encodedRequest(request, request.id);
+    Plist::Array arguments;
+    arguments.reserve(request.arguments.size());
+    for (const auto& argument : request.arguments) arguments.push_back(valueOf(argument));
+    Plist::Dictionary message;
+    message.push_back({"id", {request.id}});
+    message.push_back({"selector", {std::string(info(request.selector).name)}});
+    message.push_back({"arguments", {std::move(arguments)}});
+    return frameOf(std::move(message));
 }
 
 std::string encodeReply(const Reply& reply) {
-    // Dictionaries vary from request to request; everything else is small and recurs.
-    const auto* texts = std::get_if<TextDictionary>(&reply.value);
-    if (texts != nullptr && !texts->empty()) return encodedReply(reply.value, reply.id);
-    thread_local std::optional<ReplyValue> lastValue;
-    thread_local EncodedTemplate last;
-    if (lastValue != reply.value) {
-        last.adopt(encodedReply(reply.value, idPlaceholder));
-        lastValue = reply.value;
-    }
-    if (auto frame = last.with(reply.id)) return std::move(*frame);
-    return encodedReply(reply.value, reply.id);
+    struct Visitor {
+        std::optional<Plist::Value> operator()(std::monostate) const { return std::nullopt; }
+        std::optional<Plist::Value> operator()(const std::string& text) const { return Plist::Value{text}; }
+        std::optional<Plist::Value> operator()(bool flag) const { return Plist::Value{flag}; }
+        std::optional<Plist::Value> operator()(const TextDictionary& texts) const {
+            Plist::Dictionary entries;
+            entries.reserve(texts.size());
+            for (const auto& [key, text] : texts) entries.push_back({key, {text}});
+            return Plist::Value{std::move(entries)};
+        }
+    };
+    Plist::Dictionary message;
+    message.push_back({"id", {reply.id}});
+    if (auto value = std::visit(Visitor{}, reply.value)) message.push_back({"reply", std::move(*value)});
+    return frameOf(std::move(message));
 }
 
 std::optional<Request> decodeRequest(std::string_view body) {
-    const PlistNode root = parsedDictionary(body);
-    if (!root) return std::nullopt;
-    const auto id = integerValue(plist_dict_get_item(root.get(), "id"));
-    const auto name = stringValue(plist_dict_get_item(root.get(), "selector"));
-    plist_t arguments = plist_dict_get_item(root.get(), "arguments");
-    if (!id || !name || arguments == nullptr || plist_get_node_type(arguments) != PLIST_ARRAY) return std::nullopt;
+    auto message = messageOf(body);
+    if (!message) return std::nullopt;
+    const auto* id = itemNamed<uint64_t>(*message, "id");
+    const auto* name = itemNamed<std::string>(*message, "selector");
+    auto* arguments = itemNamed<Plist::Array>(*message, "arguments");
+    if (id == nullptr || name == nullptr || arguments == nullptr) return std::nullopt;
     const auto selector = selectorNamed(*name);
-    if (!selector) return std::nullopt;
-    const uint32_t count = plist_array_get_size(arguments);
-    if (count > info(*selector).arity) return std::nullopt;
+    if (!selector || arguments->size() > info(*selector).arity) return std::nullopt;
 
     Request request;
     request.id = *id;
     request.selector = *selector;
-    request.arguments.reserve(count);
-    for (uint32_t i = 0; i < count; ++i) request.arguments.push_back(argumentValue(plist_array_get_item(arguments, i)));
+    request.arguments.reserve(arguments->size());
+    for (auto& value : *arguments) {
+        auto argument = argumentValue(value, isPathList(request.selector, request.arguments.size()));
+        if (!argument) return std::nullopt;
+        request.arguments.push_back(std::move(*argument));
+    }
     return request;
 }
 
 std::optional<Reply> decodeReply(std::string_view body) {
-    const PlistNode root = parsedDictionary(body);
-    if (!root) return std::nullopt;
-    const auto id = integerValue(plist_dict_get_item(root.get(), "id"));
-    if (!id) return std::nullopt;
+    auto message = messageOf(body);
+    if (!message) return std::nullopt;
+    const auto* id = itemNamed<uint64_t>(*message, "id");
+    if (id == nullptr) return std::nullopt;
     Reply reply;
     reply.id = *id;
-    plist_t value = plist_dict_get_item(root.get(), "reply");
-    if (value == nullptr) return reply;
-    switch (plist_get_node_type(value)) {
-    case PLIST_STRING:
-        if (auto text = stringValue(value)) reply.value = std::move(*text);
-        else return std::nullopt;
-        break;
-    case PLIST_BOOLEAN: {
-        uint8_t flag = 0;
-        plist_get_bool_val(value, &flag);
-        reply.value = flag != 0;
-        break;
-    }
-    case PLIST_DICT: {
+    auto found = std::find_if(message->begin(), message->end(), [](const auto& entry) { return entry.key == "reply"; });
+    if (found == message->end()) return reply;  // a nil text
+    Plist::Value* value = &found->value;
+    if (auto* text = std::get_if<std::string>(&value->content)) {
+        reply.value = std::move(*text);
+    } else if (const auto* flag = std::get_if<bool>(&value->content)) {
+        reply.value = *flag;
+    } else if (auto* entries = std::get_if<Plist::Dictionary>(&value->content)) {
         TextDictionary texts;
-        plist_dict_iter iterator = nullptr;
-        plist_dict_new_iter(value, &iterator);
-        for (;;) {
-            char* key = nullptr;
-            plist_t item = nullptr;
-            plist_dict_next_item(value, iterator, &key, &item);
-            if (key == nullptr) break;
-            std::string keyText(key);
-            std::free(key);
-            auto text = stringValue(item);
-            if (!text) {
-                std::free(iterator);
-                return std::nullopt;
-            }
-            texts.emplace(std::move(keyText), std::move(*text));
+        for (auto& entry : *entries) {
+            auto* itemText = std::get_if<std::string>(&entry.value.content);
+            if (itemText == nullptr || !texts.emplace(std::move(entry.key), std::move(*itemText)).second) return std::nullopt;
         }
-        std::free(iterator);
         reply.value = std::move(texts);
-        break;
-    }
-    default:
+    } else {
         return std::nullopt;
     }
     return reply;

@@ -22,6 +22,10 @@ std::string socketPath(std::string_view machServiceName);
 inline constexpr std::size_t headerLength = 4;
 // Frames announcing a longer body are refused before any of it is read.
 inline constexpr uint32_t maxBodyLength = 16u << 20;
+// What the objects of one property list from outside may add up to, each
+// counted once for every reference to it (BinaryPropertyList::read). A list
+// over it is refused before anything of it is copied.
+inline constexpr std::size_t messageBudget = 4 * std::size_t{maxBodyLength};
 
 // The operations of the protocol, in declaration order.
 enum class Selector {
@@ -45,8 +49,8 @@ const SelectorInfo& info(Selector selector);
 std::optional<Selector> selectorNamed(std::string_view name);
 
 // One argument as it arrived: a text, a truth value (a boolean, or an integer
-// that is true when non-zero), or a list of texts. Anything else, and a string
-// that is not well-formed UTF-8, arrives as absent (monostate).
+// that is true when non-zero), or a list of texts. Anything else arrives as
+// absent (monostate). Texts are exactly what was sent, NUL included, as UTF-8.
 using Argument = std::variant<std::monostate, std::string, bool, std::vector<std::string>>;
 
 struct Request {
@@ -76,7 +80,9 @@ std::string encodeRequest(const Request& request);
 std::string encodeReply(const Reply& reply);
 
 // Frame bodies. Nothing when the body is not a binary property list or the
-// message has the wrong shape.
+// message has the wrong shape: among others, a string anywhere in it that is
+// not well-formed, a path list with an element that is not a string,
+// objects over the message budget. A reply's dictionary keys keep every byte.
 std::optional<Request> decodeRequest(std::string_view body);
 std::optional<Reply> decodeReply(std::string_view body);
 

@@ -33,6 +33,15 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
+// Where a tree lies: its file system (st_dev) and the mount it is reached
+// through. A tree is entered only as far as both stay the same: a mount point
+// inside it, a bind mount of the same file system included, is never crossed.
+struct MountIdentity {
+    dev_t device = 0;
+    uint64_t mount = 0;
+    friend bool operator==(const MountIdentity&, const MountIdentity&) = default;
+};
+
 inline constexpr std::string_view trashName = ".Trash";
 
 // Opens the directory at an absolute path, refusing a symbolic link in any
@@ -52,11 +61,11 @@ UniqueFd openChildDirectory(std::string_view name, int parent, FileIdentity expe
 Failure entryFailure(std::string_view verb, std::string_view name, int32_t code);
 
 // Deletes the item `name` of the folder at `holdingFolder`: a file, a link, or
-// a whole folder tree that never leaves the holding folder's device.
+// a whole folder tree that never leaves the holding folder's mount.
 void remove(std::string_view name, std::string_view holdingFolder);
 
-// Removes one entry of the folder `folder`, recursively, within `device`.
-void removeEntry(std::string_view name, int folder, dev_t device);
+// Removes one entry of the folder `folder`, recursively, within `where`.
+void removeEntry(std::string_view name, int folder, MountIdentity where);
 
 // The entry names of a folder (neither "." nor ".."), in directory order. The
 // caller's descriptor stays open.
@@ -73,7 +82,7 @@ UniqueFd openTrash(std::string_view homeFolder, uid_t user, gid_t group);
 // The n-th candidate name for an item in the Trash (n from 2 to 9999).
 std::string trashCandidateName(std::string_view name, int n);
 
-// Hands the entry (recursively, within `device`) to the user; never fails.
-void giveToUser(std::string_view name, int folder, uid_t user, gid_t group, dev_t device) noexcept;
+// Hands the entry (recursively, within `where`) to the user; never fails.
+void giveToUser(std::string_view name, int folder, uid_t user, gid_t group, MountIdentity where) noexcept;
 
 }  // namespace AnchoredFiles

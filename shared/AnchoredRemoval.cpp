@@ -25,7 +25,7 @@ struct Level {
 };
 
 // Removes the entry when it is not a folder; opens and lists it when it is.
-std::optional<Level> removeOrOpen(const std::string& name, int folder, dev_t device) {
+std::optional<Level> removeOrOpen(const std::string& name, int folder, MountIdentity where) {
     // Most entries of a tree are files. The unlink that the inspection below
     // would lead to for them is tried first: the system refuses it for a
     // folder, so it removes exactly what the inspected path would remove, one
@@ -34,7 +34,8 @@ std::optional<Level> removeOrOpen(const std::string& name, int folder, dev_t dev
     if (SystemCalls::unlinkNonDirectory(folder, name.c_str()) == 0) return std::nullopt;
 
     struct stat status;
-    if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) throw entryFailure("stat", name, errno);
+    uint64_t mount = 0;
+    if (SystemCalls::statusAndMount(folder, name.c_str(), status, mount) != 0) throw entryFailure("stat", name, errno);
 
     if (!S_ISDIR(status.st_mode)) {
         // Without AT_REMOVEDIR unlinkat never removes a folder and never
@@ -43,8 +44,8 @@ std::optional<Level> removeOrOpen(const std::string& name, int folder, dev_t dev
         return std::nullopt;
     }
 
-    // A folder on another file system is a mount point: never entered.
-    if (status.st_dev != device) throw entryFailure("remove", name, EXDEV);
+    // A folder on another file system or mount is a mount point: never entered.
+    if ((MountIdentity{status.st_dev, mount}) != where) throw entryFailure("remove", name, EXDEV);
 
     UniqueFd child = openChildDirectory(name, folder, FileIdentity{status.st_dev, status.st_ino});
     std::vector<std::string> entries = listEntryNames(child.get());
@@ -58,16 +59,18 @@ void remove(std::string_view name, std::string_view holdingFolder) {
 
     UniqueFd holding = openDirectory(holdingFolder);
     struct stat status;
-    if (::fstat(holding.get(), &status) != 0) throw Failure{"stat " + std::string(holdingFolder), errno};
+    uint64_t mount = 0;
+    if (SystemCalls::statusAndMount(holding.get(), "", status, mount) != 0)
+        throw Failure{"stat " + std::string(holdingFolder), errno};
 
-    removeEntry(name, holding.get(), status.st_dev);
+    removeEntry(name, holding.get(), MountIdentity{status.st_dev, mount});
 }
 
 // Depth-first, one level at a time, with the levels on the heap rather than
 // the call stack: however deep a tree is, the only limit is the descriptors
 // it holds open (one per level), and a failure at any depth closes them all.
-void removeEntry(std::string_view name, int folder, dev_t device) {
-    std::optional<Level> item = removeOrOpen(std::string(name.substr(0, name.find('\0'))), folder, device);
+void removeEntry(std::string_view name, int folder, MountIdentity where) {
+    std::optional<Level> item = removeOrOpen(std::string(name.substr(0, name.find('\0'))), folder, where);
     if (!item) return;
 
     std::vector<Level> levels;
@@ -75,7 +78,7 @@ void removeEntry(std::string_view name, int folder, dev_t device) {
     while (!levels.empty()) {
         Level& top = levels.back();
         if (top.next < top.entries.size()) {
-            std::optional<Level> sub = removeOrOpen(top.entries[top.next++], top.folder.get(), device);
+            std::optional<Level> sub = removeOrOpen(top.entries[top.next++], top.folder.get(), where);
             if (sub) levels.push_back(std::move(*sub));  // `top` is not used past this point
             continue;
         }

@@ -4,8 +4,10 @@
 #include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace AnchoredFiles::SystemCalls {
@@ -36,6 +38,28 @@ int unlinkNonDirectory(int folder, const char* name) noexcept { return ::unlinka
 // group write bit, which then holds the list's mask.
 bool onlyOwnerMayChangeEntries(const struct stat& status) noexcept {
     return S_ISDIR(status.st_mode) && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+int statusAndMount(int folder, const char* name, struct stat& status, uint64_t& mount) noexcept {
+    constexpr unsigned needed =
+        STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_GID | STATX_INO | STATX_MNT_ID;
+    struct statx extended {};
+    const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (name[0] == '\0' ? AT_EMPTY_PATH : 0);
+    if (::statx(folder, name, flags, needed, &extended) != 0) return -1;
+    // A system that cannot name the mount cannot prove a tree stays on one.
+    if ((extended.stx_mask & needed) != needed) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    status = {};  // what the anchored operations read; the rest stays zero
+    status.st_dev = makedev(extended.stx_dev_major, extended.stx_dev_minor);
+    status.st_ino = extended.stx_ino;
+    status.st_mode = extended.stx_mode;
+    status.st_nlink = extended.stx_nlink;
+    status.st_uid = extended.stx_uid;
+    status.st_gid = extended.stx_gid;
+    mount = extended.stx_mnt_id;
+    return 0;
 }
 
 int duplicate(int fd) noexcept { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }

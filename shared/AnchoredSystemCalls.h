@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdint>
+
 // The few system calls of the anchored file operations that differ between
 // platforms. Each answers like the call it stands for: -1 with errno set on
 // failure. Every descriptor returned is close-on-exec and owned by the caller.
@@ -32,6 +34,13 @@ int unlinkNonDirectory(int folder, const char* name) noexcept;
 // Whether nobody but the folder's owner (and the superuser) may add, remove
 // or rename entries of the folder described by `status`.
 bool onlyOwnerMayChangeEntries(const struct stat& status) noexcept;
+
+// The device, inode, type, mode, link count and owner of the entry `name` of
+// `folder` (a final symbolic link itself), as fstatat with AT_SYMLINK_NOFOLLOW
+// gives them, or of `folder` itself when `name` is empty; `mount` receives the
+// identity of the mount the object is reached through. A bind mount of the
+// same file system shares the device of its surroundings but not their mount.
+int statusAndMount(int folder, const char* name, struct stat& status, uint64_t& mount) noexcept;
 
 // A close-on-exec duplicate of `fd`.
 int duplicate(int fd) noexcept;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,6 +31,12 @@ struct ProgramIntegrity {
 struct LaunchJobFacts {
     // A plist longer than this is not read at all.
     static constexpr int64_t plistSizeLimit = 1'048'575;
+    // The reader copies a binary plist's container once for every reference
+    // to it. A binary plist whose objects, counted that way, exceed this is
+    // not read: a tree within the size limit holds fewer than 150,000, while
+    // containers shared level after level would take exponential time and
+    // memory (this many cost some 16 MB).
+    static constexpr std::size_t plistObjectBudget = std::size_t{1} << 18;
 
     std::string plistPath;                    // exactly as requested
     std::optional<std::string> resolvedPath;  // realpath of plistPath
@@ -45,9 +52,10 @@ struct LaunchJobFacts {
 
     static LaunchJobFacts read(std::string_view plistPath);
 
-    // What `read` takes from a job plist's bytes (XML or binary): "Label" and
-    // the program, as above; both absent when the bytes are not a property
-    // list holding a dictionary, or are longer than the limit.
+    // What `read` takes from a job plist's bytes (binary, or XML in UTF-8 or
+    // UTF-16, with or without a byte-order mark): "Label" and the program, as
+    // above; both absent when the bytes are not a property list holding a
+    // dictionary, or are longer than the size limit or over the object budget.
     struct PlistFields {
         std::optional<std::string> label;
         std::optional<std::string> program;

@@ -39,7 +39,7 @@ using Runner = std::function<LaunchctlResult(const std::vector<std::string>& arg
 // that is loaded anyway, or a bootout of one that is not, succeeded).
 // Answers the failure text of the first command that counts, or nothing.
 // Blocks its thread for the whole sequence; the request layer runs it on the
-// shared executor.
+// connection's executor for launch sequences.
 std::optional<std::string> apply(std::string_view domain, std::string_view label, std::string_view plistPath,
                                  bool enabled, const Runner& run);
 

@@ -15,6 +15,13 @@ namespace PlistShape {
 // no more than `maxDepth` containers deep. Shared scalars are fine.
 bool isShallowBinaryTree(std::string_view bytes, std::size_t maxDepth);
 
+// Whether the bytes are a consistent binary property list whose objects,
+// counted from the top object down once for every reference to them (as many
+// as a reader that copies shared containers makes), number at most `budget`.
+// Containers may be shared; a cycle never fits. The cost is bounded by the
+// budget, whatever the sharing.
+bool isWithinObjectBudget(std::string_view bytes, std::size_t budget);
+
 // Whether an XML property list opens at most `maxContainers` arrays and
 // dictionaries (so it cannot nest deeper than that).
 bool isSmallXML(std::string_view bytes, std::size_t maxContainers);

@@ -3,8 +3,6 @@
 #include "shared/PathText.h"
 #include "shared/UnicodeText.h"
 
-#include <unicode/normalizer2.h>
-
 #include <cstdint>
 
 namespace SafetyPolicy {
@@ -36,24 +34,10 @@ void foldInto(std::string_view text, std::pmr::string& key) {
     }
 }
 
-// Whether a text is well-formed UTF-8 already in canonical composition (NFC),
-// checked by ICU on the UTF-8 bytes; composing such a text changes nothing.
-bool isComposed(std::string_view text) {
-    static const icu::Normalizer2* const nfc = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        const icu::Normalizer2* instance = icu::Normalizer2::getNFCInstance(status);
-        return U_SUCCESS(status) ? instance : nullptr;
-    }();
-    if (nfc == nullptr || text.size() > INT32_MAX || !UnicodeText::isValidUTF8(text)) return false;
-    UErrorCode status = U_ZERO_ERROR;
-    const bool composed = nfc->isNormalizedUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), status);
-    return U_SUCCESS(status) && composed;
-}
-
 // The canonical composition of a text; a text already composed (every ASCII
 // text is) is returned as it is, otherwise the result lives in `storage`.
 std::string_view composedView(std::string_view text, std::string& storage) {
-    if (UnicodeText::isASCII(text) || isComposed(text)) return text;
+    if (UnicodeText::isASCII(text) || UnicodeText::isComposed(text)) return text;
     storage = UnicodeText::composed(text);
     return storage;
 }
@@ -196,7 +180,7 @@ std::string folded(std::string_view text) {
     if (UnicodeText::isASCII(text)) return UnicodeText::lowercased(text);
     std::string storage;
     std::string key = UnicodeText::lowercased(composedView(text, storage));
-    return isComposed(key) ? key : UnicodeText::composed(key);
+    return UnicodeText::isComposed(key) ? key : UnicodeText::composed(key);
 }
 
 bool isInsideKey(std::string_view key, std::string_view rootKey) noexcept {

@@ -25,6 +25,11 @@ constinit const std::array<std::string_view, 17> rootLayout = {
     "sbin", "tmp", "usr", "var", "network", "net",
 };
 
+constinit const std::array<std::string_view, 15> hostFolders = {
+    "boot", "lib", "lib32", "lib64", "libx32", "lost+found", "media", "mnt", "opt", "proc", "root", "run", "snap",
+    "srv", "sys",
+};
+
 constinit const std::array<std::string_view, 10> homeFolders = {
     "desktop", "documents", "downloads", "library", "movies", "music", "pictures", "public", "applications",
     "sites",
@@ -187,6 +192,7 @@ bool allowsChosenItem(std::string_view candidate, std::string_view home,
     const std::vector<std::string> parts = loweredComponents(candidate);
     const size_t n = parts.size();
     if (n == 0) return false;
+    if (contains(hostFolders, parts[0])) return false;
     const std::string c = lower(candidate);
 
     if (isSystemPrefixed(c)) return false;

@@ -45,9 +45,9 @@ std::optional<HandOver> openForHandOver(const std::string& name, int folder, Fil
 }
 
 // Hands a non-folder to the user, or opens and lists a folder. Anything that
-// is not exactly as expected is left alone: an entry on another file system,
-// a file with further hard links (it is reachable from elsewhere and keeps
-// its owner), an entry that is not the object inspected.
+// is not exactly as expected is left alone: an entry on another file system
+// or mount, a file with further hard links (it is reachable from elsewhere
+// and keeps its owner), an entry that is not the object inspected.
 //
 // The entry is opened as itself (a link stays a link, a device or a FIFO is
 // not opened for reading) and judged on that descriptor, so the object
@@ -56,10 +56,12 @@ std::optional<HandOver> openForHandOver(const std::string& name, int folder, Fil
 // object, and the entry is judged and re-owned by name, without following a
 // link: two calls instead of four for most files of a tree.
 std::optional<HandOver> handOrOpen(const std::string& name, int folder, bool sealed, uid_t user, gid_t group,
-                                   dev_t device, std::optional<FileIdentity> expected) {
+                                   MountIdentity where, std::optional<FileIdentity> expected) {
     struct stat status;
+    uint64_t mount = 0;
     if (sealed) {
-        if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || status.st_dev != device)
+        if (SystemCalls::statusAndMount(folder, name.c_str(), status, mount) != 0 ||
+            (MountIdentity{status.st_dev, mount}) != where)
             return std::nullopt;
         if (!S_ISDIR(status.st_mode)) {
             if (status.st_nlink == 1) (void)::fchownat(folder, name.c_str(), user, group, AT_SYMLINK_NOFOLLOW);
@@ -67,7 +69,9 @@ std::optional<HandOver> handOrOpen(const std::string& name, int folder, bool sea
         }
     } else {
         UniqueFd entry(SystemCalls::openEntryItself(folder, name.c_str()));
-        if (!entry || ::fstat(entry.get(), &status) != 0 || status.st_dev != device) return std::nullopt;
+        if (!entry || SystemCalls::statusAndMount(entry.get(), "", status, mount) != 0 ||
+            (MountIdentity{status.st_dev, mount}) != where)
+            return std::nullopt;
         if (!S_ISDIR(status.st_mode)) {
             if (status.st_nlink == 1 && (!expected || *expected == FileIdentity{status.st_dev, status.st_ino}))
                 (void)SystemCalls::changeOwner(entry.get(), user, group);
@@ -84,10 +88,10 @@ std::optional<HandOver> handOrOpen(const std::string& name, int folder, bool sea
 // over it still belongs to whoever owned it, so the user cannot slip
 // anything into it meanwhile.
 // Best effort: running out of memory ends it like any other failure.
-void handOver(std::string_view name, int folder, uid_t user, gid_t group, dev_t device,
+void handOver(std::string_view name, int folder, uid_t user, gid_t group, MountIdentity where,
               std::optional<FileIdentity> expected) noexcept try {
     std::optional<HandOver> item =
-        handOrOpen(std::string(name.substr(0, name.find('\0'))), folder, false, user, group, device, expected);
+        handOrOpen(std::string(name.substr(0, name.find('\0'))), folder, false, user, group, where, expected);
     if (!item) return;
 
     std::vector<HandOver> levels;
@@ -96,7 +100,7 @@ void handOver(std::string_view name, int folder, uid_t user, gid_t group, dev_t 
         HandOver& top = levels.back();
         if (top.next < top.entries.size()) {
             std::optional<HandOver> sub = handOrOpen(top.entries[top.next++], top.folder.get(), top.sealed, user,
-                                                     group, device, std::nullopt);
+                                                     group, where, std::nullopt);
             if (sub) levels.push_back(std::move(*sub));  // `top` is not used past this point
             continue;
         }
@@ -132,8 +136,9 @@ std::string moveToTrash(std::string_view name, std::string_view holdingFolder, s
     // The hand-over goes only to the object inspected above: if the item was
     // replaced just before the rename, the newcomer is moved but not given.
     struct stat trashStatus;
-    if (::fstat(trash.get(), &trashStatus) == 0)
-        handOver(candidate, trash.get(), user, group, trashStatus.st_dev, inspected);
+    uint64_t trashMount = 0;
+    if (SystemCalls::statusAndMount(trash.get(), "", trashStatus, trashMount) == 0)
+        handOver(candidate, trash.get(), user, group, MountIdentity{trashStatus.st_dev, trashMount}, inspected);
     return candidate;
 }
 
@@ -188,8 +193,8 @@ std::string trashCandidateName(std::string_view name, int n) {
     return candidate;
 }
 
-void giveToUser(std::string_view name, int folder, uid_t user, gid_t group, dev_t device) noexcept {
-    handOver(name, folder, user, group, device, std::nullopt);
+void giveToUser(std::string_view name, int folder, uid_t user, gid_t group, MountIdentity where) noexcept {
+    handOver(name, folder, user, group, where, std::nullopt);
 }
 
 }  // namespace AnchoredFiles

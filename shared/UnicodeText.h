@@ -15,6 +15,10 @@ std::string composed(std::string_view text);
 // length: U+0130 becomes "i" followed by U+0307).
 std::string lowercased(std::string_view text);
 
+// Whether the bytes are well-formed UTF-8 already in canonical composition
+// (NFC): composing such a text changes nothing.
+bool isComposed(std::string_view text);
+
 // Whether every byte is below 0x80.
 bool isASCII(std::string_view text) noexcept;
 

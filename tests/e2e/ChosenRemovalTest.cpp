@@ -1,6 +1,7 @@
 // Removal of items the user picked by hand, through the running helper.
 #include "support/FileTree.h"
 #include "support/SandboxUsers.h"
+#include "support/WireClient.h"
 
 #include <gtest/gtest.h>
 
@@ -143,6 +144,28 @@ TEST_F(ChosenRemoval, AnotherUsersChoiceIsJudgedByTheirOwnHome) {
     EXPECT_EQ(removeChosenItems(bob, {"/Users/bob/Desktop/bobs.txt"}, true), Outcome{});
     EXPECT_EQ(ownerOf("/Users/bob/.Trash/bobs.txt"), (Owner{502, 20}));
     removeAll("/Users/bob/.Trash");
+}
+
+TEST_F(ChosenRemoval, APathHoldingNULFailsWholeUnderItsOwnKey) {
+    makeFile("/Users/ann/Desktop/Thesis", "x", {501, 20});
+    makeFile("/Users/ann/Desktop/Caf\u00e9", "x", {501, 20});
+    makeFile("/Library/Caches/com.example.held/file", "x");
+    using namespace std::string_literals;
+    const std::string thesis = "/Users/ann/Desktop/Thesis\0.bak"s;
+    const std::string cafe = "/Users/ann/Desktop/Caf\u00e9\0"s;  // travels as UTF-16
+    const std::string climbing = "/Library/Caches/com.example.held\0/../../../System"s;
+    const Wire::Request request{7, Wire::Selector::removeChosenItems,
+                                {std::vector<std::string>{thesis, cafe, "/Users/ann/Desktop/Caf\u00e9", climbing}, false}};
+    const Wire::TextDictionary expected{
+        {thesis, failure("remove", EINVAL)}, {cafe, failure("remove", EINVAL)}, {climbing, notAllowed}};
+    const auto result = WireClient::runAs(ann, {{request, expected}}, 1);
+    EXPECT_EQ(result.answered, 1u);
+    EXPECT_TRUE(result.failures.empty()) << result.failures.front();
+    EXPECT_TRUE(exists("/Users/ann/Desktop/Thesis"));
+    EXPECT_FALSE(exists("/Users/ann/Desktop/Caf\u00e9"));
+    EXPECT_TRUE(exists("/Library/Caches/com.example.held/file"));
+    removeAll("/Users/ann/Desktop/Thesis");
+    removeAll("/Library/Caches/com.example.held");
 }
 
 }  // namespace

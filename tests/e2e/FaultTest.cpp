@@ -291,24 +291,24 @@ TEST_F(Faults, ManyConnectionsOpenedAndDropped) {
     expectBackToBaseline(helper, before);
 }
 
+// The text of a daemon's plist that the rules allow, so that launchctl runs;
+// its program is made too.
+std::string allowedDaemon(const std::string& label) {
+    makeFile("/usr/local/libexec/" + label, "#!/bin/sh\n", {}, 0755);
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+           "<key>Label</key><string>" + label + "</string>"
+           "<key>Program</key><string>/usr/local/libexec/" + label + "</string></dict></plist>\n";
+}
+
 TEST_F(Faults, ToolsKilledByASignal) {
-    // A launch job that the rules allow, so that launchctl runs.
     const std::string label = "com.example.killed";
     const std::string plist = "/Library/LaunchDaemons/" + label + ".plist";
-    makeFile("/usr/local/libexec/" + label, "#!/bin/sh\n", {}, 0755);
-    const std::string job = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                            "<key>Label</key><string>" + label + "</string>"
-                            "<key>Program</key><string>/usr/local/libexec/" + label + "</string></dict></plist>\n";
+    const std::string job = allowedDaemon(label);
     makeFile(plist, job);
     auto launchJob = [&](uint64_t id) {
         return id % 2 == 1 ? Wire::Request{id, Selector::setLaunchJob, {label, plist, id % 4 == 1}}
                            : Wire::Request{id, Selector::unloadLaunchDaemon, {label, plist, false}};
     };
-    // The first enabling request starts the helper's pool for launch-job work;
-    // it stays, so the count starts after it.
-    const auto warm = WireClient::runAs(root, {{launchJob(1), std::monostate{}}}, 1);
-    EXPECT_TRUE(warm.failures.empty()) << warm.failures.front();
-    before = HelperProcess::settled(helper, std::nullopt);
 
     for (std::size_t round = 0; round < rounds; ++round) {
         writeRules("tccutil", round % 2 == 0 ? "reset\tkill\tpartial output\\n\t\n" : "*\tkill\t\t\n");
@@ -416,11 +416,41 @@ WaitingClient startWaitingClient(const User& user, std::function<void(int)> act,
 
 // The motion sensor's count lives in the helper; to read it, the helper's own
 // listener and admission run here, in this process, on a socket of their own,
-// and clients connect to it as they would to the helper.
+// and clients connect to it as they would to the helper. Clients are forked
+// before it starts its threads.
+class InProcessHelper {
+public:
+    InProcessHelper() : folder_("/private/var/tmp"), listener_(socketPath()) {
+        ::chmod(folder_.path().c_str(), 0755);
+    }
+    ~InProcessHelper() {
+        listening_ = false;
+        if (acceptor_.joinable()) acceptor_.join();
+    }
+
+    std::string socketPath() const { return folder_ / "helper.socket"; }
+
+    void start() {
+        listener_.setDelegate([](const std::shared_ptr<Connection>& connection) { return admitConnection(connection); });
+        ASSERT_TRUE(listener_.resume());
+        acceptor_ = std::thread([this] {
+            while (listening_) {
+                pollfd waiting{listener_.fd(), POLLIN, 0};
+                if (::poll(&waiting, 1, 50) > 0) listener_.acceptWaiting();
+            }
+        });
+    }
+
+private:
+    ScratchFolder folder_;
+    Listener listener_;
+    std::atomic<bool> listening_{true};
+    std::thread acceptor_;
+};
+
 TEST_F(Faults, TheMotionSensorCountReturnsToZeroOnceEveryClientHasGone) {
-    ScratchFolder folder("/private/var/tmp");
-    ::chmod(folder.path().c_str(), 0755);
-    const std::string socketPath = folder / "helper.socket";
+    InProcessHelper inProcess;
+    const std::string socketPath = inProcess.socketPath();
     const std::string on = frameOf(motion(1, true));
     const std::string off = frameOf(motion(2, false));
     constexpr int perRound = 8;
@@ -458,17 +488,7 @@ TEST_F(Faults, TheMotionSensorCountReturnsToZeroOnceEveryClientHasGone) {
         }
     }
 
-    Listener listener(socketPath);
-    listener.setDelegate([](const std::shared_ptr<Connection>& connection) { return admitConnection(connection); });
-    ASSERT_TRUE(listener.resume());
-    std::atomic<bool> listening{true};
-    std::thread acceptor([&] {
-        while (listening) {
-            pollfd waiting{listener.fd(), POLLIN, 0};
-            if (::poll(&waiting, 1, 50) > 0) listener.acceptWaiting();
-        }
-    });
-
+    inProcess.start();
     MotionSensor& sensor = MotionSensor::shared();
     EXPECT_EQ(sensor.userCount(), 0);
     for (std::size_t round = 0; round < rounds; ++round) {
@@ -484,8 +504,43 @@ TEST_F(Faults, TheMotionSensorCountReturnsToZeroOnceEveryClientHasGone) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(sensor.userCount(), 0) << "round " << round;
     }
-    listening = false;
-    acceptor.join();
+}
+
+// The vote goes the moment its connection does, even while one of the
+// connection's launch-job sequences still waits for launchctl.
+TEST_F(Faults, AConnectionsMotionVoteGoesWithItWhileItsLaunchctlStillRuns) {
+    using namespace std::chrono;
+    const std::string label = "com.example.slow";
+    const std::string plist = "/Library/LaunchDaemons/" + label + ".plist";
+    makeFile(plist, allowedDaemon(label));
+    writeRules("launchctl", "bootstrap\t0\t\t\t4\n");
+    // A thread made first: a sanitizer's own thread, started with the first
+    // one, is then in the count.
+    std::thread([] {}).join();
+    const HelperProcess::Resources thisProcess = HelperProcess::of(::getpid());
+    {
+        InProcessHelper inProcess;
+        WaitingClient client = startWaitingClient(root, [&](int fd) {
+            // Requests are served in order: with the motion reply in, the enable is under way.
+            FrameStream::writeAll(fd, frameOf({1, Selector::setLaunchJob, {label, plist, true}}) + frameOf(motion(2, true)));
+            FrameStream::Reader reader(fd);
+            std::string body;
+            (void)reader.next(body);
+        }, inProcess.socketPath());
+        ASSERT_GT(client.pid, 0);
+        inProcess.start();
+        MotionSensor& sensor = MotionSensor::shared();
+        ASSERT_EQ(::write(client.go.get(), "g", 1), 1);
+        reap({client.pid});
+        const auto gone = steady_clock::now();
+        while (sensor.userCount() != 0 && steady_clock::now() < gone + seconds(10))
+            std::this_thread::sleep_for(milliseconds(5));
+        EXPECT_EQ(sensor.userCount(), 0);
+        EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - gone).count(), 1000)
+            << "the vote waited for launchctl";
+    }
+    // The sequence's thread, and the connection's, end once launchctl has.
+    EXPECT_EQ(HelperProcess::settled(::getpid(), thisProcess).threads, thisProcess.threads);
 }
 
 }  // namespace

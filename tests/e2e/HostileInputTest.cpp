@@ -1,6 +1,7 @@
 // Whatever a client sends, the helper stays up and keeps serving everyone else:
-// a malformed frame or message drops only the connection that sent it, and
-// arguments of the wrong type are taken as absent.
+// a malformed frame or message drops only the connection that sent it, with
+// nothing of that message done, and arguments of the wrong type are taken as
+// absent.
 #include "support/FileTree.h"
 #include "support/RawClient.h"
 #include "support/SandboxUsers.h"
@@ -164,17 +165,14 @@ TEST(HostileInput, EveryOperationTakesArgumentsOfTheWrongTypeAsAbsent) {
     }
 }
 
-TEST(HostileInput, APathListHoldingOtherValuesIsAnsweredOnce) {
+TEST(HostileInput, APathListHoldingOtherValuesDropsTheConnectionWithNothingDone) {
     const std::string item = "/Library/Caches/com.example.Mixed";
     makeFile(item, "x");
     RawClient client;
     ASSERT_TRUE(client.sendMessage(
-        RawClient::request(6, "removeItemsAtPaths:toTrash:reply:", json::array({json::array({item, 17, true, json::array({item})}), false}))));
-    const RawClient::Received received = client.receive();
-    ASSERT_EQ(received.status, RawClient::Status::reply);
-    EXPECT_EQ(received.message.value("id", 0), 6);
-    EXPECT_TRUE(received.message["reply"].is_object());
-    EXPECT_TRUE(client.quietFor(std::chrono::milliseconds(100))) << "a second answer to one request";
+        RawClient::request(6, "removeItemsAtPaths:toTrash:reply:", json::array({json::array({item, 17}), false}))));
+    EXPECT_TRUE(client.closedWithoutReply());
+    EXPECT_TRUE(exists(item));
     RawClient bystander;
     EXPECT_TRUE(bystander.versionAnswered());
     removeAll(item);
@@ -196,8 +194,15 @@ TEST(HostileInput, ManyHostileClientsAtOnceLeaveTheHelperServing) {
         });
     }
     for (auto& thread : threads) thread.join();
-    RawClient bystander;
-    EXPECT_TRUE(bystander.versionAnswered());
+    // The flood is this user's own: its connections count against the user's
+    // limit until the helper has seen them close.
+    bool answered = false;
+    for (int attempt = 0; attempt < 50 && !answered; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        RawClient bystander;
+        answered = bystander.versionAnswered();
+    }
+    EXPECT_TRUE(answered);
     EXPECT_EQ(::kill(helperPid(), 0), 0);
 }
 

@@ -1,6 +1,7 @@
 // Turning jobs of the two system job folders on and off, and unloading them,
 // through the running helper and the recording launchctl stand-in: the reply,
 // the exact launchctl runs (none for a refusal) and what became of the plist.
+#include "helper/HelperService.h"
 #include "support/FileTree.h"
 #include "support/SandboxUsers.h"
 
@@ -8,7 +9,10 @@
 
 #include <sys/mount.h>
 
+#include <algorithm>
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 using namespace FileTree;
 using namespace SandboxUsers;
@@ -276,6 +280,32 @@ TEST_F(LaunchJobs, ASlowEnableLeavesTheConnectionFree) {
                            {{"line", 3}, {"reply", notAllowed}},
                            {{"line", 1}, {"reply", nullptr}},
                        }));
+}
+
+// A connection's slow sequences keep none of their threads from another
+// connection: while ann's enables all wait for bootstrap, bob's disable of
+// another job is answered at once.
+TEST_F(LaunchJobs, SlowSequencesOfOneConnectionDoNotDelayAnothers) {
+    using namespace std::chrono;
+    const std::string annsJob = makeJob(daemons, "com.example.slow");
+    const std::string bobsJob = makeJob(daemons, "com.example.other");
+    makeFile(rules, "bootstrap\t0\t\t\t4\n");
+    std::string input;
+    for (unsigned i = 0; i < HelperService::launchSequenceThreads; ++i)
+        input += json({"launch-job", "enable", "com.example.slow", annsJob}).dump() + "\n";
+    std::thread anns([&] { EXPECT_EQ(runAs(ann, sorvanectlPath, {"session"}, input).status, 0); });
+    const auto bootstraps = [] {
+        const Runs runs = launchctlRuns();
+        return std::count_if(runs.begin(), runs.end(), [](const auto& run) { return run[0] == "bootstrap"; });
+    };
+    for (int i = 0; i < 500 && bootstraps() < HelperService::launchSequenceThreads; ++i)
+        std::this_thread::sleep_for(milliseconds(20));
+
+    const auto start = steady_clock::now();
+    EXPECT_EQ(setJob(bob, false, "com.example.other", bobsJob), nullptr);
+    const auto waited = duration_cast<milliseconds>(steady_clock::now() - start);
+    EXPECT_LT(waited.count(), 2000) << "bob's disable waited behind ann's enables";
+    anns.join();
 }
 
 }  // namespace

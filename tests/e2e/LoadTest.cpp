@@ -178,7 +178,7 @@ TEST(Load, ManyClientsWithManyRequestsEachAreAllAnsweredOnceAndLeaveNothingBehin
     makeFolder("/System/Library/CoreServices");
 
     // One client of each user first, so that what the helper builds once
-    // (tables, the user database, the thread pool) is there before the count.
+    // (tables, the user database) is there before the count.
     std::vector<ClientPlan> warmUp;
     for (std::size_t client = clients; client < clients + 3; ++client) warmUp.push_back(planFor(client, 10));
     for (const auto& plan : warmUp) {

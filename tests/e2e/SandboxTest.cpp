@@ -38,8 +38,11 @@ TEST(Sandbox, MacFoldersShareOneDeviceAndVolumesHaveTheirOwn) {
     EXPECT_EQ(::readlink("/Volumes/Macintosh HD", target, sizeof target - 1), 1);
     EXPECT_STREQ(target, "/");
     EXPECT_EQ(permissionsOf("/private/tmp"), 01777u);
-    EXPECT_EQ(ownerOf("/usr/local/bin/sorvanectl"), (Owner{0, 0}));
-    EXPECT_EQ(permissionsOf("/usr/local/bin/sorvanectl"), 0755u);
+    const group* clientGroup = ::getgrnam("sorvane");
+    ASSERT_NE(clientGroup, nullptr);
+    EXPECT_EQ(clientGroup->gr_mem[0], nullptr) << "a group nobody belongs to";
+    EXPECT_EQ(ownerOf("/usr/local/bin/sorvanectl"), (Owner{0, clientGroup->gr_gid}));
+    EXPECT_EQ(permissionsOf("/usr/local/bin/sorvanectl"), 02755u);
 }
 
 TEST(Sandbox, UsersAndHomesLookAsOnAMac) {
@@ -112,6 +115,29 @@ TEST(Sandbox, TheStandInToolsRecordEveryRunAndAnswerFromTheirRules) {
     std::string recordedCalls, line;
     while (std::getline(recorded, line)) recordedCalls += nlohmann::json::parse(line).dump() + "\n";
     EXPECT_EQ(recordedCalls, calls);
+}
+
+// The helper holds itself, and every tool it starts, to the folders requests
+// may change. With the stand-ins' state moved into /run (a Linux host folder),
+// a tool started by the helper still runs but cannot record its run there; the
+// same tool started here can.
+TEST(Sandbox, ToolsTheHelperStartsCannotWriteAHostFolder) {
+    struct StateInRun {
+        const std::string state = "/run/sandbox", aside = "/run/sandbox.moved";
+        StateInRun() {
+            EXPECT_EQ(::rename(state.c_str(), aside.c_str()), 0);
+            makeFile(state + "/calls.jsonl", "", {}, 0666);
+        }
+        ~StateInRun() {
+            removeAll(state);
+            ::rename(aside.c_str(), state.c_str());
+        }
+    } moved;
+    const std::string calls = moved.state + "/calls.jsonl";
+    EXPECT_EQ(ctl(ann, {"reset-privacy", "--", "Camera", "com.example.App"}).reply, nullptr);
+    EXPECT_EQ(readFile(calls), "") << "started by the helper";
+    EXPECT_EQ(runAs(root, "/usr/bin/tccutil", {"reset", "Camera", "com.example.App"}).status, 0);
+    EXPECT_NE(readFile(calls), "") << "started here";
 }
 
 }  // namespace

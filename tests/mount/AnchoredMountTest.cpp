@@ -30,12 +30,14 @@ std::optional<Failure> failureOf(const std::function<void()>& operation) {
     return std::nullopt;
 }
 
-// A tmpfs mounted for the life of the object.
+// A tmpfs, or a bind mount of `bound` when given, mounted for the life of the
+// object.
 class Mount {
 public:
-    explicit Mount(std::string path) : path_(std::move(path)) {
+    explicit Mount(std::string path, const std::string& bound = "") : path_(std::move(path)) {
         FileTree::makeFolder(path_);
-        mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", 0, "size=16m,mode=0755") == 0;
+        mounted_ = bound.empty() ? ::mount("tmpfs", path_.c_str(), "tmpfs", 0, "size=16m,mode=0755") == 0
+                                 : ::mount(bound.c_str(), path_.c_str(), nullptr, MS_BIND, nullptr) == 0;
         EXPECT_TRUE(mounted_) << "mount " << path_ << ": " << std::strerror(errno);
     }
     ~Mount() {
@@ -114,6 +116,26 @@ TEST_F(AnchoredMountTest, TheHandOverStaysOnTheTrashVolume) {
     auto notTheUsers = FileTree::entriesNotOwnedBy(moved, user);
     std::sort(notTheUsers.begin(), notTheUsers.end());
     EXPECT_EQ(notTheUsers, (std::vector<std::string>{moved + "/mnt", moved + "/mnt/file"}));
+}
+
+// A bind mount has the device of its surroundings, and is a mount point all
+// the same: neither removal nor the hand-over enters it.
+TEST_F(AnchoredMountTest, ABindMountOfTheSameFileSystemIsNotEntered) {
+    const std::string elsewhere = scratch / "elsewhere";
+    FileTree::makeFile(elsewhere + "/kept");
+    FileTree::makeFolder(scratch / "home", user, 0750);
+    FileTree::makeFile(scratch / "hold/tree/file");
+    FileTree::makeFile(scratch / "hold/gift/file");
+    Mount item(scratch / "hold/item", elsewhere);
+    Mount inTree(scratch / "hold/tree/mnt", elsewhere);
+    Mount inGift(scratch / "hold/gift/mnt", elsewhere);
+
+    EXPECT_EQ(failureOf([&] { AnchoredFiles::remove("item", scratch / "hold"); }), (Failure{"remove item", EXDEV}));
+    EXPECT_EQ(failureOf([&] { AnchoredFiles::remove("tree", scratch / "hold"); }), (Failure{"remove mnt", EXDEV}));
+    ASSERT_EQ(AnchoredFiles::moveToTrash("gift", scratch / "hold", scratch / "home", user.uid, user.gid), "gift");
+    inGift.setPath(scratch / "home/.Trash/gift/mnt");
+    EXPECT_EQ(FileTree::ownerOf(elsewhere + "/kept"), (Owner{0, 0}));
+    EXPECT_EQ(FileTree::ownerOf(scratch / "home/.Trash/gift/file"), user);
 }
 
 TEST_F(AnchoredMountTest, FailuresOnAReadOnlyVolume) {

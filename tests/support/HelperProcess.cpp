@@ -24,11 +24,12 @@ int entriesIn(const std::string& folder) {
     return count;
 }
 
-long residentOf(pid_t pid) {
+// A "Vm...:" figure of the status file, in KiB.
+long statusFigure(pid_t pid, const std::string& key) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
     }
     return -1;
 }
@@ -37,7 +38,7 @@ long residentOf(pid_t pid) {
 
 Resources of(pid_t pid) {
     const std::string proc = "/proc/" + std::to_string(pid);
-    return {entriesIn(proc + "/fd"), entriesIn(proc + "/task"), residentOf(pid)};
+    return {entriesIn(proc + "/fd"), entriesIn(proc + "/task"), statusFigure(pid, "VmRSS:"), statusFigure(pid, "VmHWM:")};
 }
 
 Resources settled(pid_t pid, std::optional<Resources> baseline) {

@@ -12,6 +12,7 @@ struct Resources {
     int descriptors = 0;   // entries of /proc/PID/fd
     int threads = 0;       // entries of /proc/PID/task
     long residentKiB = 0;  // VmRSS
+    long peakKiB = 0;      // VmHWM: the most it has held resident since it started
 };
 
 Resources of(pid_t pid);

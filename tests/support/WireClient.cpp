@@ -114,7 +114,9 @@ Result exchange(int fd, const std::vector<Exchange>& exchanges, std::size_t wind
 
 bool becomeUser(const SandboxUsers::User& user) {
     if (user.uid == 0) return true;
-    return ::setgroups(0, nullptr) == 0 && ::setresgid(user.gid, user.gid, user.gid) == 0 &&
+    // The effective group stays the client group this program was installed with.
+    const gid_t clientGroup = ::getegid();
+    return ::setgroups(0, nullptr) == 0 && ::setresgid(user.gid, clientGroup, clientGroup) == 0 &&
            ::setresuid(user.uid, user.uid, user.uid) == 0;
 }
 

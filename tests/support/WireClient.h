@@ -48,7 +48,8 @@ inline Result runAs(const SandboxUsers::User& user, const std::vector<Exchange>&
     return finish(startAs(user, exchanges, window));
 }
 
-// Becomes `user` for good (root: nothing changes); false when that failed.
+// Becomes `user` for good (root: nothing changes), keeping the effective
+// group, as the set-group-ID client would; false when that failed.
 bool becomeUser(const SandboxUsers::User& user);
 
 // A reply value as text, for messages.

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -25,7 +26,7 @@ public:
         int fds[2];
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
         clientFd = fds[1];
-        auto connection = std::make_shared<Connection>(UniqueFd(fds[0]));
+        auto connection = std::make_shared<Connection>(UniqueFd(fds[0]), threads);
         connection->setExportedObject(std::move(handler));
         connection->setInvalidationHandler([this] {
             std::lock_guard lock(mutex);
@@ -36,7 +37,8 @@ public:
         client = std::make_unique<HelperClient>(UniqueFd(clientFd));
     }
 
-    // The connection's handlers refer to this object: it ends first.
+    // The connection's handlers refer to this object: it ends first, and its
+    // thread is joined before the test goes on.
     ~ServedConnection() {
         client.reset();
         waitForEnd();
@@ -61,6 +63,7 @@ private:
     std::mutex mutex;
     std::condition_variable ended;
     int invalidations = 0;
+    ThreadGroup threads;  // declared last: joined before the rest goes
 };
 
 // Replies with the selector's name at once.
@@ -127,6 +130,20 @@ TEST(Connection, EndsOnlyAfterTheRequestInFlightHasReturned) {
     ASSERT_TRUE(served.waitForEnd());
     returnedBeforeEnd = requestReturned.load();
     EXPECT_TRUE(returnedBeforeEnd);
+    EXPECT_EQ(served.invalidationCount(), 1);
+}
+
+// The end handler withdraws what the connection held (the motion sensor's
+// vote): a reply still due, say of a launch job whose launchctl hangs, does
+// not put it off once the peer has gone.
+TEST(Connection, APeerThatHasClosedEndsTheConnectionWhileAReplyIsDue) {
+    std::promise<Connection::Responder> handedOut;
+    ServedConnection served([&](Wire::Request, Connection::Responder respond) { handedOut.set_value(respond); });
+    served.client->send(Wire::Selector::setLaunchJob, {"label", "plist", true});
+    const Connection::Responder late = handedOut.get_future().get();
+    served.client.reset();
+    EXPECT_TRUE(served.waitForEnd(1s));
+    late(true);
     EXPECT_EQ(served.invalidationCount(), 1);
 }
 

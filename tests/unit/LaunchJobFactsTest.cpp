@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 #include <pthread.h>
+#include <unicode/ustring.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -88,6 +89,25 @@ std::string deeplyNestedBinaryPlist(const std::string& label, uint32_t depth) {
     return bytes;
 }
 
+// The same XML text declared and written as UTF-16, with or without the
+// byte-order mark.
+std::string utf16(std::string xml, bool bigEndian, bool marked) {
+    xml.replace(xml.find("UTF-8"), 5, "UTF-16");
+    std::u16string units(xml.size(), u'\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8(units.data(), static_cast<int32_t>(units.size()), &length, xml.data(),
+                  static_cast<int32_t>(xml.size()), &status);
+    units.resize(static_cast<size_t>(length));
+    if (marked) units.insert(units.begin(), u'\uFEFF');
+    std::string out;
+    for (char16_t unit : units) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit);
+        out += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return out;
+}
+
 class LaunchJobFactsOnDisk : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -109,6 +129,8 @@ protected:
     std::string program;
 };
 
+// Every encoding the platform's reader takes: binary, and XML in UTF-8 or
+// UTF-16 of either byte order, with or without a byte-order mark.
 TEST_F(LaunchJobFactsOnDisk, LabelAndProgramFromXMLAndBinaryPlists) {
     const std::string p = "<string>" + program + "</string>";
     const std::tuple<const char*, std::string, Text, Text> cases[] = {
@@ -131,7 +153,8 @@ TEST_F(LaunchJobFactsOnDisk, LabelAndProgramFromXMLAndBinaryPlists) {
     };
     for (const auto& [name, entries, label, programText] : cases) {
         std::string xml = xmlDictionary(entries);
-        for (const auto& bytes : {xml, binaryPlist(xml)}) {
+        for (const auto& bytes : {xml, "\xEF\xBB\xBF" + xml, utf16(xml, false, true), utf16(xml, true, true),
+                                  utf16(xml, false, false), binaryPlist(xml)}) {
             auto facts = LaunchJobFacts::read(write("job.plist", bytes));
             EXPECT_TRUE(facts.isRegularFile) << name;
             EXPECT_EQ(facts.label, label) << name;

@@ -1,7 +1,7 @@
-// A job plist is read on behalf of any client before the rules judge where it
-// lies, so its bytes may be anyone's. A binary plist whose containers refer to
-// one another twice over made the reader copy 2^40 containers; it is now
-// refused before reading, while ordinary binary plists read as before.
+// A job plist's bytes may be anyone's until the rules have judged its owner. A
+// binary plist whose containers refer to one another twice over makes the
+// reader copy them exponentially often; such sharing is read only within the
+// object budget, and refused before reading beyond it.
 
 #include "platform/PlistNode.h"
 #include "shared/LaunchJobFacts.h"
@@ -10,7 +10,9 @@
 
 #include <plist/plist.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -21,19 +23,24 @@ std::string bigEndian64(std::size_t value) {
     return out;
 }
 
-// Forty arrays, each holding the next one twice, the last holding a string.
-std::string selfSharingPlist() {
-    constexpr std::size_t levels = 40;
+// {Label: "com.example.job", Pad: A0}, where each of `levels` arrays holds the
+// next one twice and the last holds a string: 2^levels copies for a reader.
+std::string selfSharingPlist(std::size_t levels) {
     std::string data = "bplist00";
     std::string offsets;
-    for (std::size_t i = 0; i + 1 < levels; ++i) {
+    auto add = [&](const std::string& object) {
         offsets += bigEndian16(data.size());
-        data += {'\xA2', static_cast<char>(i + 1), static_cast<char>(i + 1)};
-    }
-    offsets += bigEndian16(data.size());
-    data += "\x51x";
+        data += object;
+    };
+    add({'\xD2', 1, 2, 3, 4});
+    add("\x55Label");
+    add("\x53Pad");
+    add("\x5F\x10\x0F" "com.example.job");
+    for (std::size_t i = 0; i < levels; ++i) add({'\xA2', static_cast<char>(5 + i), static_cast<char>(5 + i)});
+    add("\x51x");
     const std::size_t table = data.size();
-    return data + offsets + std::string(6, '\0') + "\x02\x01" + bigEndian64(levels) + bigEndian64(0) + bigEndian64(table);
+    return data + offsets + std::string(6, '\0') + "\x02\x01" + bigEndian64(levels + 5) + bigEndian64(0) +
+           bigEndian64(table);
 }
 
 std::string binaryJob() {
@@ -51,8 +58,15 @@ std::string binaryJob() {
     return out;
 }
 
-TEST(LaunchJobPlistShape, ContainersReferredToMoreThanOnceAreNotRead) {
-    EXPECT_EQ(LaunchJobFacts::parsePlist(selfSharingPlist()), LaunchJobFacts::PlistFields{});
+TEST(LaunchJobPlistShape, SharedContainersAreReadWithinTheBudget) {
+    const std::pair<std::size_t, std::optional<std::string>> cases[] = {
+        {10, "com.example.job"},  // some 2^11 objects
+        {16, "com.example.job"},  // some 2^17: half the budget
+        {17, std::nullopt},       // some 2^18: just over it
+        {40, std::nullopt},       // some 2^41: refused before reading
+    };
+    for (const auto& [levels, label] : cases)
+        EXPECT_EQ(LaunchJobFacts::parsePlist(selfSharingPlist(levels)).label, label) << levels;
 }
 
 TEST(LaunchJobPlistShape, AnOrdinaryBinaryPlistIsRead) {

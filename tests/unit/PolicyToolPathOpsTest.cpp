@@ -50,7 +50,8 @@ TEST(PolicyToolPathOps, AnswersEachLine) {
         {R"({"op":"own","path":"/Library/LaunchDaemons","parent":"/Library"})", R"({"result":true})"},
         {R"({"op":"chosen","path":"/Users/ann/Desktop/a","parent":"/Users/ann/Desktop","home":"/Users/ann"})",
          R"({"result":"user"})"},
-        {R"({"op":"chosen","path":"/opt/a","parent":"/opt","home":"/Users/ann","own":[]})", R"({"result":"privileged"})"},
+        {R"({"op":"chosen","path":"/Data/a","parent":"/Data","home":"/Users/ann","own":[]})", R"({"result":"privileged"})"},
+        {R"({"op":"chosen","path":"/Data/a","parent":"/srv","home":"/Users/ann","own":[]})", R"({"result":null})"},
         {R"({"op":"chosen","path":"/Users/ann","parent":"/Users","home":"/Users/ann"})", R"({"result":null})"},
         // Bad lines are answered with an error, and the tool goes on.
         {R"(not json)", "error"},

@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -118,8 +119,8 @@ TEST(StorageRemovalPolicy, StartupVolumeRoutes) {
         {"/usr/local/foo", "privileged"},           {"/usr/local/bin/foo", "privileged"},
         {"/Users/Shared/Projects", "privileged"},   {"/Users/Shared", "none"},
         {"/Users/Shared/adi", "none"},              {"/Users/Shared/SC INFO", "none"},
-        {"/.hidden", "none"},                       {"/opt", "privileged"},
-        {"/opt/x", "privileged"},                   {"/private/tmp/x", "privileged"},
+        {"/.hidden", "none"},                       {"/Data", "privileged"},
+        {"/Data/x", "privileged"},                   {"/private/tmp/x", "privileged"},
         {"/private/var/log/system.log", "none"},    {"/private/var/folders/a/b/c", "none"},
         {"/private/var/folders/a/b/c/d", "privileged"}, {"relative/x", "none"},
         {"/", "none"},
@@ -129,6 +130,14 @@ TEST(StorageRemovalPolicy, StartupVolumeRoutes) {
         EXPECT_EQ(routeOf("/" + name), "none") << name;
         EXPECT_EQ(routeOf("/" + upper(name)), "none") << name;
         EXPECT_EQ(routeOf("/" + name + "x"), "privileged") << name;
+    }
+    for (std::string_view host : Storage::hostFolders) {
+        const std::string name(host);
+        EXPECT_EQ(routeOf("/" + name), "none") << name;
+        EXPECT_EQ(routeOf("/" + upper(name) + "/x"), "none") << name;
+        EXPECT_EQ(routeOf("/" + name + "/a/b/c"), "none") << name;
+        EXPECT_EQ(routeOf("/Data/x", "/" + name), "none") << name;
+        EXPECT_EQ(routeOf("/" + name + "x/y"), "privileged") << name;
     }
     for (const std::string& prefix : systemPrefixes) {
         EXPECT_EQ(routeOf(prefix + "/a/b"), "none") << prefix;
@@ -194,7 +203,7 @@ TEST(StorageRemovalPolicy, ExternalVolumesOnRealFolders) {
         {"/Volumes/Backup/.Trashes/501/x", "user"},
         {"/Volumes/Missing/x", "user"},
         {"/Volumes/Startup/Users/ann/x", "none"},
-        {"/Volumes/Startup/opt", "none"},
+        {"/Volumes/Startup/Data", "none"},
         {"/Volumes", "none"},
     };
     std::string expected;

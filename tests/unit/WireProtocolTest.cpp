@@ -63,13 +63,44 @@ std::string handMade(const std::vector<std::string>& objects) {
     return data;
 }
 
+// Objects of a hand-made list.
+std::string withLength(unsigned type, std::size_t count) {
+    if (count < 15) return std::string(1, char((type << 4) | count));
+    return std::string{char((type << 4) | 0xF), '\x11', char(count >> 8), char(count & 0xff)};
+}
+std::string ascii(std::string_view text) { return withLength(0x5, text.size()) + std::string(text); }
+std::string utf16(std::u16string_view units) {
+    std::string object = withLength(0x6, units.size());
+    for (char16_t unit : units) object += {char(unit >> 8), char(unit & 0xff)};
+    return object;
+}
+std::string arrayOf(const std::vector<int>& children) {
+    std::string object = withLength(0xA, children.size());
+    for (int child : children) object += char(child);
+    return object;
+}
+
+// A request to `selector` whose arguments array is object 6; `rest` are
+// objects 6 onwards.
+std::string handMadeRequest(std::string_view selector, const std::vector<std::string>& rest) {
+    std::vector<std::string> objects{"\xd3\x01\x02\x03\x04\x05\x06", ascii("id"), ascii("selector"),
+                                     ascii("arguments"), "\x10\x07", ascii(selector)};
+    objects.insert(objects.end(), rest.begin(), rest.end());
+    return handMade(objects);
+}
+
+constexpr std::string_view removeItems = "removeItemsAtPaths:toTrash:reply:";
+
 }  // namespace
 
 TEST(WireProtocol, RequestsSurviveEncodingAndDecoding) {
     Wire::Request request;
     request.id = UINT64_MAX - 1;
     request.selector = Wire::Selector::removeChosenItems;
-    request.arguments = {std::vector<std::string>{"/Users/ann/Desktop/Caf\u00e9", "/a/\u65e5\u672c"}, true};
+    request.arguments = {std::vector<std::string>{"/Users/ann/Desktop/Caf\u00e9", "/a/\u65e5\u672c\U0001F600",
+                                                  std::string("/Users/ann/Desktop/Thesis\0.bak", 30),
+                                                  std::string("/Caf\u00e9\0", 7)},
+                         true};
     const auto decoded = Wire::decodeRequest(bodyOf(Wire::encodeRequest(request)));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->id, request.id);
@@ -81,7 +112,9 @@ TEST(WireProtocol, RepliesSurviveEncodingAndDecoding) {
     const Wire::ReplyValue values[] = {
         std::monostate{},
         std::string("1.6"),
-        Wire::TextDictionary{{"/Library/Caches/x", "Path is not allowed"}, {"/\u00e9", "stat x: No such file"}},
+        Wire::TextDictionary{{"/Library/Caches/x", "Path is not allowed"},
+                             {std::string("/Library/Caches/x\0", 18), "remove: Invalid argument"},
+                             {std::string("/\u00e9\0", 4), "stat x: No such file"}},
         Wire::TextDictionary{},
         true,
         false,
@@ -94,24 +127,14 @@ TEST(WireProtocol, RepliesSurviveEncodingAndDecoding) {
     }
 }
 
-TEST(WireProtocol, RepeatedMessagesKeepTheirOwnIds) {
-    const uint64_t ids[] = {0, 1, 255, uint64_t{1} << 32, INT64_MAX, uint64_t{1} << 63, UINT64_MAX};
-    const Wire::ReplyValue values[] = {std::string("1.6"), true, false, std::monostate{}, std::string("1.6")};
-    for (const auto& value : values) {
-        for (uint64_t id : ids) {
-            const auto reply = Wire::decodeReply(bodyOf(Wire::encodeReply({id, value})));
-            ASSERT_TRUE(reply);
-            EXPECT_EQ(reply->id, id);
-            EXPECT_EQ(reply->value, value);
-        }
-    }
-    for (auto selector : {Wire::Selector::version, Wire::Selector::removeItems, Wire::Selector::version}) {
-        for (uint64_t id : ids) {
-            const auto request = Wire::decodeRequest(bodyOf(Wire::encodeRequest({id, selector, {}})));
-            ASSERT_TRUE(request);
-            EXPECT_EQ(request->id, id);
-            EXPECT_EQ(request->selector, selector);
-        }
+TEST(WireProtocol, IdsOfEveryWidthComeBackExactly) {
+    for (uint64_t id : {uint64_t{0}, uint64_t{255}, uint64_t{1} << 32, uint64_t{INT64_MAX}, uint64_t{1} << 63, UINT64_MAX}) {
+        const auto reply = Wire::decodeReply(bodyOf(Wire::encodeReply({id, true})));
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->id, id);
+        const auto request = Wire::decodeRequest(bodyOf(Wire::encodeRequest({id, Wire::Selector::version, {}})));
+        ASSERT_TRUE(request);
+        EXPECT_EQ(request->id, id);
     }
 }
 
@@ -140,23 +163,32 @@ TEST(WireProtocol, MessagesOfTheWrongShapeAreRefused) {
         {"arguments not an array", binary(message(plist_new_uint(1), "versionWithReply:", plist_new_dict()))},
         {"too many arguments",
          binary(message(plist_new_uint(1), "setMotionSensorWithEnabled:reply:", array({plist_new_bool(1), plist_new_bool(1)})))},
+        {"selector with a suffix", handMadeRequest(std::string_view("versionWithReply:\0junk", 22), {arrayOf({})})},
+        {"ASCII string with the byte 0xFF", handMadeRequest(removeItems, {arrayOf({7}), arrayOf({8}), ascii("/a\xff")})},
+        {"UTF-16 string ending in a lone surrogate",
+         handMadeRequest(removeItems, {arrayOf({7}), arrayOf({8}), utf16(u"/a\xD83D")})},
+        {"UTF-16 string with a lone low surrogate",
+         handMadeRequest(removeItems, {arrayOf({7}), arrayOf({8}), utf16(u"/\xDE00" u"a")})},
+        {"path list element not a string", handMadeRequest(removeItems, {arrayOf({7}), arrayOf({8, 9}), ascii("/a"), "\x10\x03"})},
+        {"one 4 KiB path referred to 20,000 times",
+         handMadeRequest(removeItems, {arrayOf({7}), arrayOf(std::vector<int>(20000, 8)), ascii("/" + std::string(4095, 'x'))})},
     };
     for (const auto& c : cases) EXPECT_FALSE(Wire::decodeRequest(c.body)) << c.what;
 }
 
 TEST(WireProtocol, ArgumentsOfAnotherTypeConvertAsAbsent) {
     const auto body = binary(message(plist_new_uint(7), "unloadLaunchDaemonWithLabel:plistPath:toTrash:reply:",
-                                     array({plist_new_uint(5), plist_new_string("/p"), plist_new_uint(2)})));
+                                     array({array({plist_new_uint(5)}), plist_new_string("/p"), plist_new_uint(2)})));
     auto request = Wire::decodeRequest(body);
-    ASSERT_TRUE(request);
-    EXPECT_EQ(Wire::textArgument(*request, 0), "") << "an integer is not a text";
+    ASSERT_TRUE(request) << "only a path list must hold strings alone";
+    EXPECT_EQ(Wire::textArgument(*request, 0), "") << "a list is not a text";
     EXPECT_EQ(Wire::textArgument(*request, 1), "/p");
     EXPECT_TRUE(Wire::flagArgument(*request, 2)) << "any non-zero integer is true";
     EXPECT_FALSE(Wire::flagArgument(*request, 1)) << "a text is not a truth value";
     EXPECT_FALSE(Wire::flagArgument(*request, 3)) << "missing";
 
     const auto listBody = binary(message(plist_new_uint(8), "removeItemsAtPaths:toTrash:reply:",
-                                         array({array({plist_new_string("/a"), plist_new_uint(3), plist_new_string("/b")}),
+                                         array({array({plist_new_string("/a"), plist_new_string("/b")}),
                                                 plist_new_real(1.0)})));
     request = Wire::decodeRequest(listBody);
     ASSERT_TRUE(request);
@@ -165,16 +197,14 @@ TEST(WireProtocol, ArgumentsOfAnotherTypeConvertAsAbsent) {
     EXPECT_TRUE(Wire::textListArgument(*request, 1).empty());
 }
 
-TEST(WireProtocol, StringsThatAreNotUTF8ConvertAsAbsent) {
-    Wire::Request request;
-    request.selector = Wire::Selector::resetPrivacyPermission;
-    request.arguments = {"QQQQ", "com.example"};
-    std::string body = bodyOf(Wire::encodeRequest(request));
-    body.replace(body.find("QQQQ"), 4, "\xff\xfe\x41\x41");
-    const auto decoded = Wire::decodeRequest(body);
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(Wire::textArgument(*decoded, 0), "");
-    EXPECT_EQ(Wire::textArgument(*decoded, 1), "com.example");
+TEST(WireProtocol, StringsArriveWithEveryByte) {
+    const auto request = Wire::decodeRequest(handMadeRequest(
+        removeItems, {arrayOf({7}), arrayOf({8, 9, 10, 10}), ascii(std::string_view("/Users/ann/Desktop/Thesis\0.bak", 30)),
+                      utf16(std::u16string_view(u"/Caf\u00e9\0", 6)), utf16(u"/\xD83D\xDE00")}));
+    ASSERT_TRUE(request);
+    EXPECT_EQ(Wire::textListArgument(*request, 0),
+              (std::vector<std::string>{std::string("/Users/ann/Desktop/Thesis\0.bak", 30), std::string("/Caf\u00e9\0", 7),
+                                        "/\U0001F600", "/\U0001F600"}));
 }
 
 TEST(PlistShape, DeepOrSharedContainersAreRefusedBeforeParsing) {

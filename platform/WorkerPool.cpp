@@ -1,17 +1,26 @@
-#include "platform/SerialExecutor.h"
+#include "platform/WorkerPool.h"
 
-SerialExecutor::SerialExecutor() : thread_([this] { run(); }) {}
+WorkerPool::WorkerPool(std::size_t threads) {
+    try {
+        for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
 
-SerialExecutor::~SerialExecutor() {
+WorkerPool::~WorkerPool() { stop(); }
+
+void WorkerPool::stop() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    wake_.notify_one();
-    thread_.join();
+    wake_.notify_all();
+    for (auto& thread : threads_) thread.join();
 }
 
-void SerialExecutor::submit(std::function<void()> work) {
+void WorkerPool::submit(std::function<void()> work) {
     {
         std::lock_guard lock(mutex_);
         queue_.push_back(std::move(work));
@@ -19,7 +28,7 @@ void SerialExecutor::submit(std::function<void()> work) {
     wake_.notify_one();
 }
 
-void SerialExecutor::run() {
+void WorkerPool::run() {
     for (;;) {
         std::function<void()> work;
         {

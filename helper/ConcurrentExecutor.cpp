@@ -1,0 +1,62 @@
+#include "helper/ConcurrentExecutor.h"
+
+#include <system_error>
+
+namespace {
+
+void run(const std::function<void()>& task) {
+    try {
+        task();
+    } catch (...) {
+        // A task answers its own failures; its thread stays.
+    }
+}
+
+}  // namespace
+
+ConcurrentExecutor::~ConcurrentExecutor() {
+    {
+        std::lock_guard guard(lock_);
+        stopping_ = true;
+    }
+    ready_.notify_all();
+    for (auto& thread : threads_) thread.join();
+}
+
+void ConcurrentExecutor::submit(std::function<void()> task) {
+    {
+        std::lock_guard guard(lock_);
+        if (idle_ > 0 || threads_.size() >= maxThreads_) {
+            tasks_.push_back(std::move(task));
+            ready_.notify_one();
+            return;
+        }
+        try {
+            threads_.emplace_back([this] { work(); });
+            tasks_.push_back(std::move(task));
+            return;
+        } catch (const std::system_error&) {
+            if (!threads_.empty()) {
+                tasks_.push_back(std::move(task));
+                return;
+            }
+        }
+    }
+    run(task);
+}
+
+void ConcurrentExecutor::work() {
+    std::unique_lock guard(lock_);
+    for (;;) {
+        ++idle_;
+        ready_.wait(guard, [this] { return stopping_ || !tasks_.empty(); });
+        --idle_;
+        if (tasks_.empty()) return;
+        std::function<void()> task = std::move(tasks_.front());
+        tasks_.pop_front();
+        guard.unlock();
+        run(task);
+        task = nullptr;  // what the task held goes before the next one is taken
+        guard.lock();
+    }
+}
