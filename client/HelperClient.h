@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/FrameStream.h"
-#include "platform/WireProtocol.h"
+#include "platform/transport/FrameStream.h"
+#include "platform/transport/WireProtocol.h"
 #include "shared/UniqueFd.h"
 
 #include <atomic>

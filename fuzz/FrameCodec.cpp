@@ -5,8 +5,8 @@
 // must the replies that echo its texts, and any body that decodes as a reply.
 
 #include "fuzz/FuzzCheck.h"
-#include "platform/FrameStream.h"
-#include "platform/WireProtocol.h"
+#include "platform/transport/FrameStream.h"
+#include "platform/transport/WireProtocol.h"
 #include "shared/UniqueFd.h"
 
 #include <sys/socket.h>

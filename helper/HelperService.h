@@ -1,6 +1,6 @@
 #pragma once
 
-#include "helper/ConcurrentExecutor.h"
+#include "platform/os/ConcurrentExecutor.h"
 #include "helper/Replies.h"
 
 #include <sys/types.h>

@@ -1,6 +1,6 @@
 #include "helper/Launchctl.h"
 
-#include "platform/ChildProcess.h"
+#include "platform/os/ChildProcess.h"
 #include "shared/LaunchJobPlan.h"
 #include "shared/UnicodeText.h"
 

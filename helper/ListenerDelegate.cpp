@@ -2,9 +2,9 @@
 
 #include "helper/MotionRequest.h"
 #include "helper/OwnExecutable.h"
-#include "helper/RequestDispatch.h"
+#include "helper/linux/RequestDispatch.h"
 #include "helper/StartupIdentity.h"
-#include "platform/MainLoop.h"
+#include "platform/os/MainLoop.h"
 #include "shared/HelperConstants.h"
 
 #include <chrono>

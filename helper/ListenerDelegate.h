@@ -1,7 +1,7 @@
 #pragma once
 
 #include "helper/HelperService.h"
-#include "platform/Connection.h"
+#include "platform/transport/Connection.h"
 
 #include <memory>
 

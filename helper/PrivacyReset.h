@@ -1,7 +1,7 @@
 #pragma once
 
 #include "helper/Replies.h"
-#include "platform/ChildProcess.h"
+#include "platform/os/ChildProcess.h"
 
 #include <optional>
 #include <string>

@@ -10,8 +10,8 @@
 
 #include "helper/ListenerDelegate.h"
 #include "helper/MotionSensor.h"
-#include "platform/FrameStream.h"
-#include "platform/Listener.h"
+#include "platform/transport/FrameStream.h"
+#include "platform/transport/Listener.h"
 #include "support/FileTree.h"
 #include "support/HelperProcess.h"
 #include "support/SandboxUsers.h"

@@ -1,6 +1,6 @@
 #include "support/WireClient.h"
 
-#include "platform/FrameStream.h"
+#include "platform/transport/FrameStream.h"
 
 #include <fcntl.h>
 #include <grp.h>

@@ -1,6 +1,6 @@
-#include "platform/CodeRequirement.h"
-#include "platform/EmbeddedInfoPlist.h"
-#include "platform/PeerExecutable.h"
+#include "platform/admission/CodeRequirement.h"
+#include "platform/admission/EmbeddedInfoPlist.h"
+#include "platform/admission/PeerExecutable.h"
 #include "shared/HelperConstants.h"
 #include "shared/UniqueFd.h"
 

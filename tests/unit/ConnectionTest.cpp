@@ -1,6 +1,6 @@
 #include "client/HelperClient.h"
-#include "platform/Connection.h"
-#include "platform/WireProtocol.h"
+#include "platform/transport/Connection.h"
+#include "platform/transport/WireProtocol.h"
 
 #include <gtest/gtest.h>
 

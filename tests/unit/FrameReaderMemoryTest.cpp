@@ -2,8 +2,8 @@
 // take that much memory before the bytes arrive, or a few connections that
 // announce large bodies and send nothing would exhaust the helper's memory.
 
-#include "platform/FrameStream.h"
-#include "platform/WireProtocol.h"
+#include "platform/transport/FrameStream.h"
+#include "platform/transport/WireProtocol.h"
 #include "shared/UniqueFd.h"
 
 #include <gtest/gtest.h>

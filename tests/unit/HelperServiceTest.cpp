@@ -1,9 +1,9 @@
 #include "helper/HelperService.h"
 #include "helper/ListenerDelegate.h"
 #include "helper/RemovalRequests.h"
-#include "helper/RequestDispatch.h"
-#include "platform/PlistNode.h"
-#include "platform/WireProtocol.h"
+#include "helper/linux/RequestDispatch.h"
+#include "shared/linux/PlistNode.h"
+#include "platform/transport/WireProtocol.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // reader copy them exponentially often; such sharing is read only within the
 // object budget, and refused before reading beyond it.
 
-#include "platform/PlistNode.h"
+#include "shared/linux/PlistNode.h"
 #include "shared/LaunchJobFacts.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "helper/Launchctl.h"
-#include "platform/ChildProcess.h"
+#include "platform/os/ChildProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The privacy ops of sorvane-policy, run through the built tool.
-#include "platform/ChildProcess.h"
+#include "platform/os/ChildProcess.h"
 
 #include <gtest/gtest.h>
 

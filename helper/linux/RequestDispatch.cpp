@@ -1,4 +1,4 @@
-#include "helper/RequestDispatch.h"
+#include "helper/linux/RequestDispatch.h"
 
 namespace {
 

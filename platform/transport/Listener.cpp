@@ -1,4 +1,4 @@
-#include "platform/Listener.h"
+#include "platform/transport/Listener.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>

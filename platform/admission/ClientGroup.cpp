@@ -1,4 +1,4 @@
-#include "platform/ClientGroup.h"
+#include "platform/admission/ClientGroup.h"
 
 #include <grp.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "platform/WireProtocol.h"
+#include "platform/transport/WireProtocol.h"
 
-#include "platform/BinaryPropertyList.h"
+#include "platform/transport/BinaryPropertyList.h"
 
 #include <algorithm>
 

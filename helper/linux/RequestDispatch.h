@@ -1,8 +1,8 @@
 #pragma once
 
 #include "helper/HelperService.h"
-#include "platform/Connection.h"
-#include "platform/WireProtocol.h"
+#include "platform/transport/Connection.h"
+#include "platform/transport/WireProtocol.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "platform/SensorRegistry.h"
+#include "platform/os/SensorRegistry.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/PerUserLimit.h"
+#include "platform/admission/PerUserLimit.h"
 
 PerUserLimit::Slot::~Slot() {
     std::lock_guard lock(counts_->mutex);

@@ -1,4 +1,4 @@
-#include "platform/CodeRequirement.h"
+#include "platform/admission/CodeRequirement.h"
 
 #include <algorithm>
 

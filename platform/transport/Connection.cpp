@@ -1,7 +1,7 @@
-#include "platform/Connection.h"
+#include "platform/transport/Connection.h"
 
-#include "platform/FrameStream.h"
-#include "platform/PeerExecutable.h"
+#include "platform/transport/FrameStream.h"
+#include "platform/admission/PeerExecutable.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "platform/ThreadGroup.h"
+#include "platform/os/ThreadGroup.h"
 
 #include <system_error>
 

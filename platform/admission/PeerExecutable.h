@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/CodeRequirement.h"
+#include "platform/admission/CodeRequirement.h"
 
 #include <chrono>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "platform/FrameStream.h"
+#include "platform/transport/FrameStream.h"
 
-#include "platform/WireProtocol.h"
+#include "platform/transport/WireProtocol.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -1,6 +1,6 @@
-#include "platform/Confinement.h"
+#include "platform/os/Confinement.h"
 
-#include "platform/PeerExecutable.h"
+#include "platform/admission/PeerExecutable.h"
 #include "shared/StorageRemovalPolicy.h"
 #include "shared/UnicodeText.h"
 

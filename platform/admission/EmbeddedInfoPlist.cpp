@@ -1,7 +1,7 @@
-#include "platform/EmbeddedInfoPlist.h"
+#include "platform/admission/EmbeddedInfoPlist.h"
 
-#include "platform/PlistNode.h"
-#include "platform/PlistShape.h"
+#include "shared/linux/PlistNode.h"
+#include "shared/PlistShape.h"
 #include "shared/UnicodeText.h"
 
 #include <elf.h>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/Connection.h"
-#include "platform/PerUserLimit.h"
-#include "platform/ThreadGroup.h"
-#include "platform/WorkerPool.h"
+#include "platform/transport/Connection.h"
+#include "platform/admission/PerUserLimit.h"
+#include "platform/os/ThreadGroup.h"
+#include "platform/os/WorkerPool.h"
 #include "shared/UniqueFd.h"
 
 #include <functional>

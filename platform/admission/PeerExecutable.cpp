@@ -1,8 +1,8 @@
-#include "platform/PeerExecutable.h"
+#include "platform/admission/PeerExecutable.h"
 
-#include "platform/ClientGroup.h"
-#include "platform/Confinement.h"
-#include "platform/EmbeddedInfoPlist.h"
+#include "platform/admission/ClientGroup.h"
+#include "platform/os/Confinement.h"
+#include "platform/admission/EmbeddedInfoPlist.h"
 #include "shared/PathText.h"
 #include "shared/UniqueFd.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Listener.h"
+#include "platform/transport/Listener.h"
 
 #include <chrono>
 

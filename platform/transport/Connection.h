@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/PerUserLimit.h"
-#include "platform/ThreadGroup.h"
-#include "platform/WireProtocol.h"
+#include "platform/admission/PerUserLimit.h"
+#include "platform/os/ThreadGroup.h"
+#include "platform/transport/WireProtocol.h"
 #include "shared/UniqueFd.h"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "platform/BinaryPropertyList.h"
+#include "platform/transport/BinaryPropertyList.h"
 
 #include "shared/UnicodeText.h"
 

@@ -1,4 +1,4 @@
-#include "platform/WorkerPool.h"
+#include "platform/os/WorkerPool.h"
 
 WorkerPool::WorkerPool(std::size_t threads) {
     try {

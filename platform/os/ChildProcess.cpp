@@ -1,4 +1,4 @@
-#include "platform/ChildProcess.h"
+#include "platform/os/ChildProcess.h"
 
 #include "shared/UniqueFd.h"
 

@@ -1,4 +1,4 @@
-#include "platform/MainLoop.h"
+#include "platform/os/MainLoop.h"
 
 #include "shared/UniqueFd.h"
 
