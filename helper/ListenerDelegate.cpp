@@ -22,9 +22,7 @@ bool admitConnection(const std::shared_ptr<Connection>& connection) {
     connection->setCodeSigningRequirement(std::string(HelperConstants::clientRequirement));
     const uint32_t clientUID = connection->effectiveUserIdentifier();
     auto service = std::make_shared<HelperService>(clientUID);
-    connection->setExportedObject([service](Wire::Request request, Connection::Responder respond) {
-        dispatchRequest(service, std::move(request), std::move(respond));
-    });
+    exportService(*connection, service);
     connection->setInvalidationHandler([service] { connectionEnded(*service); });
     connection->setInterruptionHandler([service] { connectionEnded(*service); });
     connection->resume();

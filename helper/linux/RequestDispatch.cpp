@@ -13,41 +13,49 @@ TextReply textReply(Connection::Responder respond) {
 
 void dispatchRequest(const std::shared_ptr<HelperService>& service, Wire::Request request,
                      Connection::Responder respond) {
-    using Wire::flagArgument;
-    using Wire::textArgument;
-    using Wire::textListArgument;
+    using HelperProtocol::flagArgument;
+    using HelperProtocol::Selector;
+    using HelperProtocol::textArgument;
+    using HelperProtocol::textListArgument;
+    const HelperProtocol::Arguments& arguments = request.arguments;
     HelperService& target = *service;
     auto dictionaryReply = [&] {
         return DictionaryReply([respond](std::map<std::string, std::string> outcome) {
-            respond(Wire::TextDictionary(std::move(outcome)));
+            respond(HelperProtocol::TextDictionary(std::move(outcome)));
         });
     };
 
     switch (request.selector) {
-    case Wire::Selector::removeItems:
-        target.removeItemsAtPaths(textListArgument(request, 0), flagArgument(request, 1), dictionaryReply());
+    case Selector::removeItems:
+        target.removeItemsAtPaths(textListArgument(arguments, 0), flagArgument(arguments, 1), dictionaryReply());
         return;
-    case Wire::Selector::removeChosenItems:
-        target.removeChosenItemsAtPaths(textListArgument(request, 0), flagArgument(request, 1), dictionaryReply());
+    case Selector::removeChosenItems:
+        target.removeChosenItemsAtPaths(textListArgument(arguments, 0), flagArgument(arguments, 1), dictionaryReply());
         return;
-    case Wire::Selector::unloadLaunchDaemon:
-        target.unloadLaunchDaemonWithLabel(textArgument(request, 0), textArgument(request, 1),
-                                           flagArgument(request, 2), textReply(std::move(respond)));
+    case Selector::unloadLaunchDaemon:
+        target.unloadLaunchDaemonWithLabel(textArgument(arguments, 0), textArgument(arguments, 1),
+                                           flagArgument(arguments, 2), textReply(std::move(respond)));
         return;
-    case Wire::Selector::version:
+    case Selector::version:
         target.versionWithReply([respond = std::move(respond)](std::string version) { respond(std::move(version)); });
         return;
-    case Wire::Selector::setMotionSensor:
-        target.setMotionSensorWithEnabled(flagArgument(request, 0),
+    case Selector::setMotionSensor:
+        target.setMotionSensorWithEnabled(flagArgument(arguments, 0),
                                           [respond = std::move(respond)](bool switched) { respond(switched); });
         return;
-    case Wire::Selector::resetPrivacyPermission:
-        target.resetPrivacyPermissionWithService(textArgument(request, 0), textArgument(request, 1),
+    case Selector::resetPrivacyPermission:
+        target.resetPrivacyPermissionWithService(textArgument(arguments, 0), textArgument(arguments, 1),
                                                  textReply(std::move(respond)));
         return;
-    case Wire::Selector::setLaunchJob:
-        target.setLaunchJobWithLabel(textArgument(request, 0), textArgument(request, 1), flagArgument(request, 2),
+    case Selector::setLaunchJob:
+        target.setLaunchJobWithLabel(textArgument(arguments, 0), textArgument(arguments, 1), flagArgument(arguments, 2),
                                      textReply(std::move(respond)));
         return;
     }
+}
+
+void exportService(Connection& connection, const std::shared_ptr<HelperService>& service) {
+    connection.setExportedObject([service](Wire::Request request, Connection::Responder respond) {
+        dispatchRequest(service, std::move(request), std::move(respond));
+    });
 }

@@ -13,3 +13,7 @@
 // the connection's thread, never on a thread of its own executor.
 void dispatchRequest(const std::shared_ptr<HelperService>& service, Wire::Request request,
                      Connection::Responder respond);
+
+// Exports the service on the connection: every request it reads is dispatched
+// to the service.
+void exportService(Connection& connection, const std::shared_ptr<HelperService>& service);

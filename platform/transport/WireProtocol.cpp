@@ -8,16 +8,6 @@ namespace Wire {
 
 namespace {
 
-const std::array<SelectorInfo, 7> selectorTable{{
-    {Selector::removeItems, "removeItemsAtPaths:toTrash:reply:", 2},
-    {Selector::removeChosenItems, "removeChosenItemsAtPaths:toTrash:reply:", 2},
-    {Selector::unloadLaunchDaemon, "unloadLaunchDaemonWithLabel:plistPath:toTrash:reply:", 3},
-    {Selector::version, "versionWithReply:", 0},
-    {Selector::setMotionSensor, "setMotionSensorWithEnabled:reply:", 1},
-    {Selector::resetPrivacyPermission, "resetPrivacyPermissionWithService:bundleID:reply:", 2},
-    {Selector::setLaunchJob, "setLaunchJobWithLabel:plistPath:enabled:reply:", 3},
-}};
-
 // Messages nest three containers deep at most (message, arguments, list of texts).
 constexpr std::size_t maxNesting = 8;
 
@@ -109,35 +99,6 @@ std::optional<Plist::Dictionary> messageOf(std::string_view body) {
 
 std::string socketPath(std::string_view machServiceName) {
     return std::string(socketFolder) + std::string(machServiceName);
-}
-
-const std::array<SelectorInfo, 7>& selectors() { return selectorTable; }
-
-const SelectorInfo& info(Selector selector) { return selectorTable[static_cast<std::size_t>(selector)]; }
-
-std::optional<Selector> selectorNamed(std::string_view name) {
-    for (const auto& entry : selectorTable) {
-        if (entry.name == name) return entry.selector;
-    }
-    return std::nullopt;
-}
-
-std::string textArgument(const Request& request, std::size_t index) {
-    if (index >= request.arguments.size()) return {};
-    if (const auto* text = std::get_if<std::string>(&request.arguments[index])) return *text;
-    return {};
-}
-
-std::vector<std::string> textListArgument(const Request& request, std::size_t index) {
-    if (index >= request.arguments.size()) return {};
-    if (const auto* texts = std::get_if<std::vector<std::string>>(&request.arguments[index])) return *texts;
-    return {};
-}
-
-bool flagArgument(const Request& request, std::size_t index) {
-    if (index >= request.arguments.size()) return false;
-    if (const auto* flag = std::get_if<bool>(&request.arguments[index])) return *flag;
-    return false;
 }
 
 std::string encodeRequest(const Request& request) {

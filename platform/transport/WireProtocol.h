@@ -1,13 +1,12 @@
 #pragma once
 
-#include <array>
+#include "shared/HelperProtocol.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 // The messages between the application and the helper. A connection carries
@@ -27,31 +26,17 @@ inline constexpr uint32_t maxBodyLength = 16u << 20;
 // over it is refused before anything of it is copied.
 inline constexpr std::size_t messageBudget = 4 * std::size_t{maxBodyLength};
 
-// The operations of the protocol, in declaration order.
-enum class Selector {
-    removeItems,
-    removeChosenItems,
-    unloadLaunchDaemon,
-    version,
-    setMotionSensor,
-    resetPrivacyPermission,
-    setLaunchJob,
-};
-
-struct SelectorInfo {
-    Selector selector;
-    std::string_view name;  // spelled as in the protocol, e.g. "versionWithReply:"
-    std::size_t arity;      // arguments before the reply block
-};
-
-const std::array<SelectorInfo, 7>& selectors();
-const SelectorInfo& info(Selector selector);
-std::optional<Selector> selectorNamed(std::string_view name);
-
-// One argument as it arrived: a text, a truth value (a boolean, or an integer
-// that is true when non-zero), or a list of texts. Anything else arrives as
-// absent (monostate). Texts are exactly what was sent, NUL included, as UTF-8.
-using Argument = std::variant<std::monostate, std::string, bool, std::vector<std::string>>;
+// The protocol's vocabulary, as the wire carries it. A truth value arrives as
+// a boolean or as an integer (true when non-zero); texts are exactly what was
+// sent, NUL included, as UTF-8; anything else arrives as absent.
+using HelperProtocol::Argument;
+using HelperProtocol::info;
+using HelperProtocol::ReplyValue;
+using HelperProtocol::Selector;
+using HelperProtocol::selectorNamed;
+using HelperProtocol::selectors;
+using HelperProtocol::SelectorInfo;
+using HelperProtocol::TextDictionary;
 
 struct Request {
     uint64_t id = 0;
@@ -59,16 +44,16 @@ struct Request {
     std::vector<Argument> arguments;  // at most info(selector).arity
 };
 
-// The conversions of an argument to the type an operation declares; a missing
-// argument or one of another type gives the empty text, the empty list, false.
-std::string textArgument(const Request& request, std::size_t index);
-std::vector<std::string> textListArgument(const Request& request, std::size_t index);
-bool flagArgument(const Request& request, std::size_t index);
-
-// The reply block's one argument: nothing (a nil text), a text, a dictionary of
-// texts, or a truth value.
-using TextDictionary = std::map<std::string, std::string>;
-using ReplyValue = std::variant<std::monostate, std::string, TextDictionary, bool>;
+// The protocol's argument conversions, applied to a request's arguments.
+inline std::string textArgument(const Request& request, std::size_t index) {
+    return HelperProtocol::textArgument(request.arguments, index);
+}
+inline std::vector<std::string> textListArgument(const Request& request, std::size_t index) {
+    return HelperProtocol::textListArgument(request.arguments, index);
+}
+inline bool flagArgument(const Request& request, std::size_t index) {
+    return HelperProtocol::flagArgument(request.arguments, index);
+}
 
 struct Reply {
     uint64_t id = 0;
