@@ -2,9 +2,6 @@
 
 #include "shared/OwnFiles.h"
 
-#include <unistd.h>
-
-#include <climits>
 
 namespace {
 
@@ -13,15 +10,7 @@ std::string& commandLineFallback() {
     return fallback;
 }
 
-std::string computedExecutablePath() {
-    std::string path(PATH_MAX, '\0');
-    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (length > 0 && static_cast<std::size_t>(length) < path.size()) {
-        path.resize(static_cast<std::size_t>(length));
-        return path;
-    }
-    return commandLineFallback();
-}
+std::string computedExecutablePath() { return systemExecutablePath().value_or(commandLineFallback()); }
 
 }  // namespace
 

@@ -113,12 +113,9 @@ bool isWithinBudget(std::string_view text) {
 }
 
 std::optional<std::string> stringItem(plist_t dictionary, const char* key) {
-    plist_t node = plist_dict_get_item(dictionary, key);
-    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    uint64_t length = 0;
-    const char* bytes = plist_get_string_ptr(node, &length);
-    if (bytes == nullptr || !UnicodeText::isValidUTF8({bytes, length})) return std::nullopt;
-    return std::string(bytes, length);
+    const auto text = plistText(plist_dict_get_item(dictionary, key));
+    if (!text || !UnicodeText::isValidUTF8(*text)) return std::nullopt;
+    return std::string(*text);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "platform/admission/ClientGroup.h"
 #include "platform/os/Confinement.h"
 #include "platform/admission/EmbeddedInfoPlist.h"
+#include "platform/os/LinkTarget.h"
 #include "shared/PathText.h"
 #include "shared/UniqueFd.h"
 
@@ -15,7 +16,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <ctime>
 #include <sstream>
 #include <string>
@@ -83,14 +83,6 @@ bool isAlive(int pidfd) {
 
 bool isRootOwnedAndSealed(const struct stat& status) {
     return status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-std::optional<std::string> linkTarget(const std::string& link) {
-    std::string target(PATH_MAX, '\0');
-    const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
-    target.resize(static_cast<std::size_t>(length));
-    return target;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/os/ChildProcess.h"
 
+#include "shared/SystemMessage.h"
 #include "shared/UniqueFd.h"
 
 #include <fcntl.h>
@@ -69,7 +70,7 @@ struct SpawnAttributes {
 
 Result launchFailure(int code) {
     Result result;
-    result.launchError = std::strerror(code);
+    result.launchError = systemMessage(code);
     return result;
 }
 

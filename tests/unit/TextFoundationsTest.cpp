@@ -45,8 +45,6 @@ TEST(PathText, JoinAndComponents) {
     EXPECT_EQ(PathText::joined("/x/y", "a"), "/x/y/a");
     EXPECT_EQ(PathText::components("//a///b/"), (std::vector<std::string_view>{"a", "b"}));
     EXPECT_TRUE(PathText::components("/").empty());
-    EXPECT_EQ(PathText::lastComponent("/a/b/"), "b");
-    EXPECT_EQ(PathText::lastComponent("/"), "");
 }
 
 TEST(UnicodeText, CompositionAndLowerCase) {
