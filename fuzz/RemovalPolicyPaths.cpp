@@ -9,6 +9,7 @@
 #include "shared/OwnFiles.h"
 #include "shared/PathText.h"
 #include "shared/SafetyPolicy.h"
+#include "shared/SafetyPolicyTables.h"
 #include "shared/StorageRemovalPolicy.h"
 #include "shared/UnicodeText.h"
 

@@ -1,4 +1,5 @@
 #include "shared/SafetyPolicy.h"
+#include "shared/SafetyPolicyTables.h"
 
 #include "shared/PathText.h"
 #include "shared/UnicodeText.h"

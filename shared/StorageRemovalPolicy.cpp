@@ -4,6 +4,7 @@
 #include "shared/PathText.h"
 #include "shared/RealPath.h"
 #include "shared/SafetyPolicy.h"
+#include "shared/SafetyPolicyTables.h"
 #include "shared/UnicodeText.h"
 
 #include <algorithm>

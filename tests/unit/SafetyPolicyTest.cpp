@@ -1,5 +1,6 @@
 #include "shared/PathText.h"
 #include "shared/SafetyPolicy.h"
+#include "shared/SafetyPolicyTables.h"
 
 #include <gtest/gtest.h>
 
