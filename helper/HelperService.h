@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace Helper {
+
 // The object each admitted connection exports: the seven operations of the
 // protocol, judged for the connection's effective user.
 class HelperService {
@@ -36,3 +38,5 @@ public:
     static constexpr unsigned launchSequenceThreads = 4;
     ConcurrentExecutor launchSequences{launchSequenceThreads};
 };
+
+}  // namespace Helper

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <vector>
 
+namespace Helper {
+
 namespace {
 
 constexpr std::string_view trashNotFound = "The Trash of this user was not found";
@@ -70,3 +72,5 @@ std::optional<std::string> removeOrTrash(std::string_view path, const std::strin
         return failure.description();
     }
 }
+
+}  // namespace Helper

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace Helper {
+
 // Deleting an item or moving it into the client user's Trash: the one way
 // every request that removes something does it.
 
@@ -27,3 +29,5 @@ TrashOwner trashOwner(uid_t clientUID, const std::string& homeDirectory);
 // worked.
 std::optional<std::string> removeOrTrash(std::string_view path, const std::string& holdingFolder, bool toTrash,
                                          const std::optional<std::string>& home, uid_t clientUID);
+
+}  // namespace Helper

@@ -12,6 +12,8 @@
 
 #include <memory>
 
+namespace Helper {
+
 namespace {
 
 constexpr std::string_view jobNotAllowed = "Launch job is not allowed";
@@ -82,3 +84,5 @@ void unloadLaunchDaemon(std::string label, std::string plistPath, bool toTrash, 
 
     reply(removeOrTrash(plistPath, *holdingFolder, toTrash, home, service.clientUID));
 }
+
+}  // namespace Helper

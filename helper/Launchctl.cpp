@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace Helper {
+
 namespace {
 
 bool verbAllowed(const std::string& verb) {
@@ -26,3 +28,5 @@ LaunchctlResult runLaunchctlAt(const std::string& executable, const std::vector<
 LaunchctlResult runLaunchctl(const std::vector<std::string>& arguments) {
     return runLaunchctlAt(std::string(launchctlPath), arguments);
 }
+
+}  // namespace Helper

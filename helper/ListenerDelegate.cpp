@@ -9,6 +9,8 @@
 
 #include <chrono>
 
+namespace Helper {
+
 bool ListenerDelegate::shouldAcceptNewConnection(const std::shared_ptr<Connection>& newConnection) {
     return admitConnection(newConnection);
 }
@@ -32,3 +34,5 @@ bool admitConnection(const std::shared_ptr<Connection>& connection) {
 void scheduleExit() { MainLoop::scheduleExit(std::chrono::milliseconds(200)); }
 
 void connectionEnded(HelperService& service) { withdrawMotionUser(service); }
+
+}  // namespace Helper

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+namespace Helper {
+
 // Decides, for each new connection on the listener's executor, whether to admit it.
 class ListenerDelegate {
 public:
@@ -23,3 +25,5 @@ void scheduleExit();
 // The end handler of an admitted connection: withdraws the connection's
 // motion-sensor user, if it holds one.
 void connectionEnded(HelperService& service);
+
+}  // namespace Helper

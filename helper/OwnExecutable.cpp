@@ -2,6 +2,7 @@
 
 #include "shared/OwnFiles.h"
 
+namespace Helper {
 
 namespace {
 
@@ -27,3 +28,5 @@ const std::optional<std::string>& applicationBundlePath() {
     static const std::optional<std::string> bundle = OwnFiles::applicationBundlePath(ownExecutablePath());
     return bundle;
 }
+
+}  // namespace Helper

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+namespace Helper {
+
 // Process-wide values about the helper's own executable, computed once (safe
 // against concurrent first use) and read-only afterwards.
 
@@ -19,3 +21,5 @@ std::optional<std::string> systemExecutablePath();
 // Records the first command-line argument, the fallback for ownExecutablePath.
 // Called once by the entry point before anything else runs.
 void setCommandLineFallback(const char* firstArgument);
+
+}  // namespace Helper

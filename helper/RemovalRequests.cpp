@@ -6,6 +6,8 @@
 #include "shared/SafetyPolicy.h"
 #include "shared/StorageRemovalPolicy.h"
 
+namespace Helper {
+
 namespace {
 
 constexpr std::string_view pathNotAllowed = "Path is not allowed";
@@ -50,3 +52,5 @@ void removeChosenItems(const std::vector<std::string>& paths, bool toTrash, cons
     }
     reply(std::move(outcome));
 }
+
+}  // namespace Helper

@@ -11,6 +11,8 @@
 #include "shared/HelperConstants.h"
 #include "shared/TCCResetPolicy.h"
 
+using namespace Helper;
+
 // The helper daemon: no options, no configuration, no output. It serves its
 // one socket until a connection finds its executable replaced.
 int main(int argc, char** argv) {

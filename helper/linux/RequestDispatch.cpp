@@ -1,5 +1,7 @@
 #include "helper/linux/RequestDispatch.h"
 
+namespace Helper {
+
 namespace {
 
 TextReply textReply(Connection::Responder respond) {
@@ -59,3 +61,5 @@ void exportService(Connection& connection, const std::shared_ptr<HelperService>&
         dispatchRequest(service, std::move(request), std::move(respond));
     });
 }
+
+}  // namespace Helper

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+namespace Helper {
+
 // The exported object's side of the wire: calls the HelperService operation
 // that the request's selector names, with its arguments converted to the
 // declared types, and turns the operation's reply into the wire's reply.
@@ -17,3 +19,5 @@ void dispatchRequest(const std::shared_ptr<HelperService>& service, Wire::Reques
 // Exports the service on the connection: every request it reads is dispatched
 // to the service.
 void exportService(Connection& connection, const std::shared_ptr<HelperService>& service);
+
+}  // namespace Helper

@@ -37,6 +37,8 @@
 #include <set>
 #include <thread>
 
+using namespace Helper;
+
 using namespace FileTree;
 using namespace SandboxUsers;
 using Wire::Selector;

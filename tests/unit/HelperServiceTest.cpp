@@ -16,6 +16,8 @@
 #include <fstream>
 #include <mutex>
 
+using namespace Helper;
+
 namespace {
 
 constexpr uid_t nobodyKnown = 54321;  // a user without an entry in the user database

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace Helper;
+
 namespace {
 
 TEST(OwnFiles, ApplicationBundleOfAnExecutable) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Helper;
+
 namespace {
 
 ChildProcess::Result ran(int status, std::string output) {
