@@ -165,11 +165,14 @@ bool candidateAllowed(std::string_view candidate, std::optional<std::string_view
 
 bool isNormalized(std::string_view path) noexcept {
     if (path.size() < 2 || path.front() != '/' || path.back() == '/') return false;
-    // An empty component is two "/" in a row.
-    if (path.find("//") != std::string_view::npos) return false;
-    for (std::string_view piece : PathText::Components(path))
-        if (piece == "." || piece == "..") return false;
-    return true;
+    // Every piece between two "/" is a component: none may be empty, "." or "..".
+    for (size_t start = 1;;) {
+        const size_t slash = path.find('/', start);
+        const std::string_view piece = path.substr(start, slash - start);
+        if (piece.empty() || piece == "." || piece == "..") return false;
+        if (slash == std::string_view::npos) return true;
+        start = slash + 1;
+    }
 }
 
 std::string folded(std::string_view text) {
