@@ -14,7 +14,19 @@ void run(const std::function<void()>& task) {
 
 }  // namespace
 
-ConcurrentExecutor::~ConcurrentExecutor() {
+ConcurrentExecutor::ConcurrentExecutor(unsigned maxThreads, Start start) : maxThreads_(maxThreads) {
+    if (start == Start::onDemand) return;
+    try {
+        for (unsigned i = 0; i < maxThreads_; ++i) threads_.emplace_back([this] { work(); });
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
+
+ConcurrentExecutor::~ConcurrentExecutor() { stop(); }
+
+void ConcurrentExecutor::stop() noexcept {
     {
         std::lock_guard guard(lock_);
         stopping_ = true;

@@ -7,14 +7,21 @@
 #include <thread>
 #include <vector>
 
-// Runs tasks that may block (one connection's launch-job change sequences) on
-// up to `maxThreads` threads of its own, side by side and in no particular
-// order. A thread is started when a task finds none idle, and kept until the
-// executor is destroyed. Destroying it runs the tasks still queued, then joins
-// every thread: it must not be destroyed by one of its own tasks.
+// The platform's one executor: runs tasks on up to `maxThreads` threads of its
+// own, taken from one queue in the order submitted and run side by side (one
+// thread: a serial queue). It serves a connection's launch-job change
+// sequences, which may block, and the listener's admission workers. Threads
+// are kept until the executor is destroyed. Destroying it runs the tasks still
+// queued, then joins every thread: it must not be destroyed by one of its own
+// tasks.
 class ConcurrentExecutor {
 public:
-    explicit ConcurrentExecutor(unsigned maxThreads) : maxThreads_(maxThreads) {}
+    // When the threads start: each when a task finds none idle, or all of them
+    // when the executor is made (which throws std::system_error, with none left
+    // running, when one cannot be started).
+    enum class Start { onDemand, allAtOnce };
+
+    explicit ConcurrentExecutor(unsigned maxThreads, Start start = Start::onDemand);
     ~ConcurrentExecutor();
     ConcurrentExecutor(const ConcurrentExecutor&) = delete;
     ConcurrentExecutor& operator=(const ConcurrentExecutor&) = delete;
@@ -26,6 +33,7 @@ public:
 
 private:
     void work();
+    void stop() noexcept;
 
     const unsigned maxThreads_;
     std::mutex lock_;

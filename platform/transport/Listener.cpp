@@ -82,7 +82,8 @@ bool Listener::resume() {
 void Listener::acceptWaiting() {
     // Started here, on the main loop, not in resume: the helper confines itself
     // between the two, and only threads started afterwards are held with it.
-    if (!admission_) admission_ = std::make_unique<WorkerPool>(admissionWorkers);
+    if (!admission_)
+        admission_ = std::make_unique<ConcurrentExecutor>(admissionWorkers, ConcurrentExecutor::Start::allAtOnce);
     // A few at a time: the main loop's exit timer is not put off by clients
     // that keep connecting.
     for (int batch = 0; batch < acceptBatch; ++batch) {

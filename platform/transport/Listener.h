@@ -3,7 +3,7 @@
 #include "platform/transport/Connection.h"
 #include "platform/admission/PerUserLimit.h"
 #include "platform/os/ThreadGroup.h"
-#include "platform/os/WorkerPool.h"
+#include "platform/os/ConcurrentExecutor.h"
 #include "shared/UniqueFd.h"
 
 #include <functional>
@@ -48,5 +48,5 @@ private:
     UniqueFd socket_;
     PerUserLimit limit_;
     ThreadGroup connectionThreads_;  // outlives the admission workers, which start its threads
-    std::unique_ptr<WorkerPool> admission_;
+    std::unique_ptr<ConcurrentExecutor> admission_;
 };
