@@ -4,7 +4,7 @@
 //
 //   AnchoredFilesBench remove BENCH_NAME FOLDER [RUNS]
 //   AnchoredFilesBench trash BENCH_NAME FOLDER [RUNS]
-#include "platform/ChildProcess.h"
+#include "platform/os/ChildProcess.h"
 #include "shared/AnchoredFiles.h"
 #include "shared/PathText.h"
 #include "shared/UniqueFd.h"

@@ -8,8 +8,8 @@
 //
 // Serves until its standard input ends; then it ends every connection, waits
 // for their threads and removes the socket.
-#include "platform/FrameStream.h"
-#include "platform/WireProtocol.h"
+#include "platform/transport/FrameStream.h"
+#include "platform/transport/WireProtocol.h"
 #include "shared/HelperConstants.h"
 #include "shared/UniqueFd.h"
 

@@ -9,8 +9,8 @@
 //
 // --socket talks to another server (the floor server) the same way.
 // Prints one JSON object with the figures.
-#include "platform/FrameStream.h"
-#include "platform/WireProtocol.h"
+#include "platform/transport/FrameStream.h"
+#include "platform/transport/WireProtocol.h"
 #include "shared/HelperConstants.h"
 #include "shared/UniqueFd.h"
 

@@ -25,11 +25,11 @@ struct Parser {
         app.set_help_flag();
 
         app.add_subcommand("version", "Asks for the helper's protocol version")
-            ->callback([this] { command = {Wire::Selector::version, {}}; });
+            ->callback([this] { command = {HelperProtocol::Selector::version, {}}; });
 
         for (const auto& [name, selector, summary] :
-             {std::tuple{"remove", Wire::Selector::removeItems, "Removes found items"},
-              std::tuple{"remove-chosen", Wire::Selector::removeChosenItems, "Removes items the user chose"}}) {
+             {std::tuple{"remove", HelperProtocol::Selector::removeItems, "Removes found items"},
+              std::tuple{"remove-chosen", HelperProtocol::Selector::removeChosenItems, "Removes items the user chose"}}) {
             auto* sub = app.add_subcommand(name, summary);
             sub->add_flag("--trash", toTrash, "Move into the Trash instead of deleting");
             sub->add_option("PATH", paths, "Items to remove");
@@ -40,22 +40,22 @@ struct Parser {
         job->add_option("STATE", state, "enable or disable")->required()->check(CLI::IsMember({"enable", "disable"}));
         job->add_option("LABEL", label)->required();
         job->add_option("PLIST", plist)->required();
-        job->callback([this] { command = {Wire::Selector::setLaunchJob, {label, plist, state == "enable"}}; });
+        job->callback([this] { command = {HelperProtocol::Selector::setLaunchJob, {label, plist, state == "enable"}}; });
 
         auto* unload = app.add_subcommand("unload-daemon", "Unloads a launch job and removes its plist");
         unload->add_flag("--trash", toTrash, "Move the plist into the Trash instead of deleting it");
         unload->add_option("LABEL", label)->required();
         unload->add_option("PLIST", plist)->required();
-        unload->callback([this] { command = {Wire::Selector::unloadLaunchDaemon, {label, plist, toTrash}}; });
+        unload->callback([this] { command = {HelperProtocol::Selector::unloadLaunchDaemon, {label, plist, toTrash}}; });
 
         auto* reset = app.add_subcommand("reset-privacy", "Resets one privacy permission of one application");
         reset->add_option("SERVICE", service)->required();
         reset->add_option("BUNDLE_ID", bundleID)->required();
-        reset->callback([this] { command = {Wire::Selector::resetPrivacyPermission, {service, bundleID}}; });
+        reset->callback([this] { command = {HelperProtocol::Selector::resetPrivacyPermission, {service, bundleID}}; });
 
         auto* motion = app.add_subcommand("motion", "Switches the motion sensor");
         motion->add_option("STATE", state, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
-        motion->callback([this] { command = {Wire::Selector::setMotionSensor, {state == "on"}}; });
+        motion->callback([this] { command = {HelperProtocol::Selector::setMotionSensor, {state == "on"}}; });
     }
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WireProtocol.h"
+#include "shared/HelperProtocol.h"
 
 #include <string>
 #include <variant>
@@ -19,8 +19,8 @@
 namespace CommandWords {
 
 struct Command {
-    Wire::Selector selector = Wire::Selector::version;
-    std::vector<Wire::Argument> arguments;
+    HelperProtocol::Selector selector = HelperProtocol::Selector::version;
+    std::vector<HelperProtocol::Argument> arguments;
 };
 
 struct UsageError {

@@ -33,7 +33,7 @@ HelperClient::HelperClient(UniqueFd socket) : socket_(std::move(socket)), reader
 
 uint64_t HelperClient::newRequestID() { return nextID_++; }
 
-bool HelperClient::send(uint64_t id, Wire::Selector selector, const std::vector<Wire::Argument>& arguments) {
+bool HelperClient::send(uint64_t id, HelperProtocol::Selector selector, const std::vector<HelperProtocol::Argument>& arguments) {
     Wire::Request request;
     request.id = id;
     request.selector = selector;
@@ -41,7 +41,7 @@ bool HelperClient::send(uint64_t id, Wire::Selector selector, const std::vector<
     return FrameStream::writeAll(socket_.get(), Wire::encodeRequest(request));
 }
 
-std::optional<uint64_t> HelperClient::send(Wire::Selector selector, const std::vector<Wire::Argument>& arguments) {
+std::optional<uint64_t> HelperClient::send(HelperProtocol::Selector selector, const std::vector<HelperProtocol::Argument>& arguments) {
     const uint64_t id = newRequestID();
     if (!send(id, selector, arguments)) return std::nullopt;
     return id;
@@ -53,7 +53,7 @@ std::optional<Wire::Reply> HelperClient::receive() {
     return Wire::decodeReply(body);
 }
 
-std::optional<Wire::ReplyValue> HelperClient::await(uint64_t id) {
+std::optional<HelperProtocol::ReplyValue> HelperClient::await(uint64_t id) {
     if (auto kept = early_.find(id); kept != early_.end()) {
         auto value = std::move(kept->second);
         early_.erase(kept);
@@ -66,8 +66,8 @@ std::optional<Wire::ReplyValue> HelperClient::await(uint64_t id) {
     return std::nullopt;
 }
 
-std::optional<Wire::ReplyValue> HelperClient::call(Wire::Selector selector,
-                                                   const std::vector<Wire::Argument>& arguments) {
+std::optional<HelperProtocol::ReplyValue> HelperClient::call(HelperProtocol::Selector selector,
+                                                   const std::vector<HelperProtocol::Argument>& arguments) {
     const auto id = send(selector, arguments);
     if (!id) return std::nullopt;
     return await(*id);

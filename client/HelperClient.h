@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/FrameStream.h"
-#include "platform/WireProtocol.h"
+#include "platform/transport/FrameStream.h"
+#include "platform/transport/WireProtocol.h"
 #include "shared/UniqueFd.h"
 
 #include <atomic>
@@ -27,12 +27,12 @@ public:
     explicit HelperClient(UniqueFd socket);
 
     // Sends one request and returns its id; nothing when the connection is gone.
-    std::optional<uint64_t> send(Wire::Selector selector, const std::vector<Wire::Argument>& arguments);
+    std::optional<uint64_t> send(HelperProtocol::Selector selector, const std::vector<HelperProtocol::Argument>& arguments);
 
     // The same in two steps, for a caller that must know the id before the
     // reply can arrive: a fresh id, then the request sent under it.
     uint64_t newRequestID();
-    bool send(uint64_t id, Wire::Selector selector, const std::vector<Wire::Argument>& arguments);
+    bool send(uint64_t id, HelperProtocol::Selector selector, const std::vector<HelperProtocol::Argument>& arguments);
 
     // The next reply to arrive; nothing once the helper has closed or dropped
     // the connection, or sent something that is not a reply.
@@ -40,10 +40,10 @@ public:
 
     // Waits for the reply to the request `id`; replies to other requests that
     // arrive meanwhile are kept for their own waits.
-    std::optional<Wire::ReplyValue> await(uint64_t id);
+    std::optional<HelperProtocol::ReplyValue> await(uint64_t id);
 
     // Sends one request and waits for its reply.
-    std::optional<Wire::ReplyValue> call(Wire::Selector selector, const std::vector<Wire::Argument>& arguments);
+    std::optional<HelperProtocol::ReplyValue> call(HelperProtocol::Selector selector, const std::vector<HelperProtocol::Argument>& arguments);
 
     // Closes the sending side: the helper answers what it has received, then closes.
     void finishSending();
@@ -52,5 +52,5 @@ private:
     UniqueFd socket_;
     FrameStream::Reader reader_;
     std::atomic<uint64_t> nextID_{1};
-    std::map<uint64_t, Wire::ReplyValue> early_;
+    std::map<uint64_t, HelperProtocol::ReplyValue> early_;
 };

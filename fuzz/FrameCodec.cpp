@@ -4,9 +4,9 @@
 // and must decode to exactly the same message, every text byte for byte; so
 // must the replies that echo its texts, and any body that decodes as a reply.
 
-#include "fuzz/FuzzCheck.h"
-#include "platform/FrameStream.h"
-#include "platform/WireProtocol.h"
+#include "FuzzCheck.h"
+#include "platform/transport/FrameStream.h"
+#include "platform/transport/WireProtocol.h"
 #include "shared/UniqueFd.h"
 
 #include <sys/socket.h>

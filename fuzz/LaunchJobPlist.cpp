@@ -3,7 +3,7 @@
 // a label and a program or in nothing; a program is only ever taken from a
 // text, so when one is found the bytes really were a dictionary naming it.
 
-#include "fuzz/FuzzCheck.h"
+#include "FuzzCheck.h"
 #include "shared/LaunchJobFacts.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // formed UTF-8 whenever the child's texts were (the runner repairs them first),
 // and any detail is the chosen text trimmed.
 
-#include "fuzz/FuzzCheck.h"
+#include "FuzzCheck.h"
 #include "shared/LaunchctlResult.h"
 #include "shared/UnicodeText.h"
 

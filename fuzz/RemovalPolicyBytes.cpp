@@ -3,7 +3,7 @@
 // them over. Invariants: a path that is not canonical is never allowed, and a
 // decision does not change when the texts are put in canonical composition.
 
-#include "fuzz/FuzzCheck.h"
+#include "FuzzCheck.h"
 #include "shared/OwnFiles.h"
 #include "shared/SafetyPolicy.h"
 #include "shared/StorageRemovalPolicy.h"

@@ -5,10 +5,11 @@
 // decision as the plain path, a decomposed name the same as its composed
 // form, and a path that is not canonical is never allowed.
 
-#include "fuzz/FuzzCheck.h"
+#include "FuzzCheck.h"
 #include "shared/OwnFiles.h"
 #include "shared/PathText.h"
 #include "shared/SafetyPolicy.h"
+#include "shared/SafetyPolicyTables.h"
 #include "shared/StorageRemovalPolicy.h"
 #include "shared/UnicodeText.h"
 

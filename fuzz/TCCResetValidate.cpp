@@ -3,7 +3,7 @@
 // nothing, and then they are "reset" and the two texts as received; a pair
 // that passes names a listed service and a well-formed identifier.
 
-#include "fuzz/FuzzCheck.h"
+#include "FuzzCheck.h"
 #include "shared/TCCResetPolicy.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

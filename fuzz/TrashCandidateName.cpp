@@ -2,7 +2,7 @@
 // Invariant: for every plain name and every attempt number, the candidate is a
 // plain name (so it stays inside the Trash folder) different from the name.
 
-#include "fuzz/FuzzCheck.h"
+#include "FuzzCheck.h"
 #include "shared/AnchoredFiles.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -6,6 +6,8 @@
 #include "helper/RemovalRequests.h"
 #include "shared/HelperConstants.h"
 
+namespace Helper {
+
 void HelperService::removeItemsAtPaths(std::vector<std::string> paths, bool toTrash, DictionaryReply reply) {
     removeItems(paths, toTrash, *this, std::move(reply));
 }
@@ -32,3 +34,5 @@ void HelperService::resetPrivacyPermissionWithService(std::string service, std::
 void HelperService::setLaunchJobWithLabel(std::string label, std::string plistPath, bool enabled, TextReply reply) {
     setLaunchJob(std::move(label), std::move(plistPath), enabled, *this, std::move(reply));
 }
+
+}  // namespace Helper

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "helper/ConcurrentExecutor.h"
+#include "platform/os/ConcurrentExecutor.h"
 #include "helper/Replies.h"
 
 #include <sys/types.h>
@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace Helper {
 
 // The object each admitted connection exports: the seven operations of the
 // protocol, judged for the connection's effective user.
@@ -36,3 +38,5 @@ public:
     static constexpr unsigned launchSequenceThreads = 4;
     ConcurrentExecutor launchSequences{launchSequenceThreads};
 };
+
+}  // namespace Helper

@@ -2,23 +2,22 @@
 
 #include "helper/Launchctl.h"
 #include "helper/OwnExecutable.h"
-#include "helper/RemovalRequests.h"
+#include "helper/ItemRemoval.h"
 #include "helper/ResolvedParentPath.h"
-#include "shared/AnchoredFiles.h"
 #include "shared/LaunchJobFacts.h"
 #include "shared/LaunchJobPlan.h"
 #include "shared/LaunchJobRules.h"
 #include "shared/OwnFiles.h"
-#include "shared/PathText.h"
 #include "shared/SafetyPolicy.h"
 
 #include <memory>
+
+namespace Helper {
 
 namespace {
 
 constexpr std::string_view jobNotAllowed = "Launch job is not allowed";
 constexpr std::string_view programReplaceable = "The job's program could be replaced by another user: not turning it on";
-constexpr std::string_view trashNotFound = "The Trash of this user was not found";
 
 // What an accepted enable or disable request hands to its task on the
 // connection's executor; the task owns it until it has replied.
@@ -83,17 +82,7 @@ void unloadLaunchDaemon(std::string label, std::string plistPath, bool toTrash, 
     // the plist goes either way.
     runLaunchctl({"bootout", LaunchJobPlan::target(PrivilegedLaunchFolder::domain(*folder, service.clientUID), label)});
 
-    const std::string name = PathText::lastPathComponent(plistPath);
-    try {
-        if (!toTrash) {
-            AnchoredFiles::remove(name, *holdingFolder);
-            return reply(std::nullopt);
-        }
-        if (!home) return reply(std::string(trashNotFound));
-        const TrashOwner owner = trashOwner(service.clientUID, *home);
-        AnchoredFiles::moveToTrash(name, *holdingFolder, owner.homeFolder, owner.user, owner.group);
-        return reply(std::nullopt);
-    } catch (const AnchoredFiles::Failure& failure) {
-        return reply(failure.description());
-    }
+    reply(removeOrTrash(plistPath, *holdingFolder, toTrash, home, service.clientUID));
 }
+
+}  // namespace Helper

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace Helper {
+
 // Turns a job of /Library/LaunchAgents or /Library/LaunchDaemons on or off.
 // Refusals reply before returning; accepted requests reply later, once, from a
 // task on the connection's executor for launch sequences.
@@ -15,3 +17,5 @@ void setLaunchJob(std::string label, std::string plistPath, bool enabled, Helper
 // Replies exactly once before returning.
 void unloadLaunchDaemon(std::string label, std::string plistPath, bool toTrash, const HelperService& service,
                         TextReply reply);
+
+}  // namespace Helper

@@ -1,10 +1,12 @@
 #include "helper/Launchctl.h"
 
-#include "platform/ChildProcess.h"
+#include "platform/os/ChildProcess.h"
 #include "shared/LaunchJobPlan.h"
 #include "shared/UnicodeText.h"
 
 #include <algorithm>
+
+namespace Helper {
 
 namespace {
 
@@ -26,3 +28,5 @@ LaunchctlResult runLaunchctlAt(const std::string& executable, const std::vector<
 LaunchctlResult runLaunchctl(const std::vector<std::string>& arguments) {
     return runLaunchctlAt(std::string(launchctlPath), arguments);
 }
+
+}  // namespace Helper

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace Helper {
+
 inline constexpr std::string_view launchctlPath = "/bin/launchctl";
 
 // Runs /bin/launchctl with the complete argument list (verb first) and waits
@@ -18,3 +20,5 @@ LaunchctlResult runLaunchctl(const std::vector<std::string>& arguments);
 
 // The same runner with another executable in place of /bin/launchctl.
 LaunchctlResult runLaunchctlAt(const std::string& executable, const std::vector<std::string>& arguments);
+
+}  // namespace Helper

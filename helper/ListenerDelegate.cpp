@@ -2,12 +2,14 @@
 
 #include "helper/MotionRequest.h"
 #include "helper/OwnExecutable.h"
-#include "helper/RequestDispatch.h"
+#include "helper/linux/RequestDispatch.h"
 #include "helper/StartupIdentity.h"
-#include "platform/MainLoop.h"
+#include "platform/os/MainLoop.h"
 #include "shared/HelperConstants.h"
 
 #include <chrono>
+
+namespace Helper {
 
 bool ListenerDelegate::shouldAcceptNewConnection(const std::shared_ptr<Connection>& newConnection) {
     return admitConnection(newConnection);
@@ -22,9 +24,7 @@ bool admitConnection(const std::shared_ptr<Connection>& connection) {
     connection->setCodeSigningRequirement(std::string(HelperConstants::clientRequirement));
     const uint32_t clientUID = connection->effectiveUserIdentifier();
     auto service = std::make_shared<HelperService>(clientUID);
-    connection->setExportedObject([service](Wire::Request request, Connection::Responder respond) {
-        dispatchRequest(service, std::move(request), std::move(respond));
-    });
+    exportService(*connection, service);
     connection->setInvalidationHandler([service] { connectionEnded(*service); });
     connection->setInterruptionHandler([service] { connectionEnded(*service); });
     connection->resume();
@@ -34,3 +34,5 @@ bool admitConnection(const std::shared_ptr<Connection>& connection) {
 void scheduleExit() { MainLoop::scheduleExit(std::chrono::milliseconds(200)); }
 
 void connectionEnded(HelperService& service) { withdrawMotionUser(service); }
+
+}  // namespace Helper

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "helper/HelperService.h"
-#include "platform/Connection.h"
+#include "platform/transport/Connection.h"
 
 #include <memory>
+
+namespace Helper {
 
 // Decides, for each new connection on the listener's executor, whether to admit it.
 class ListenerDelegate {
@@ -23,3 +25,5 @@ void scheduleExit();
 // The end handler of an admitted connection: withdraws the connection's
 // motion-sensor user, if it holds one.
 void connectionEnded(HelperService& service);
+
+}  // namespace Helper

@@ -2,6 +2,8 @@
 
 #include "helper/MotionSensor.h"
 
+namespace Helper {
+
 void setMotionSensor(bool enabled, HelperService& service, BoolReply reply, MotionSensor& sensor) {
     if (enabled == service.motionOn) {
         reply(true);
@@ -25,3 +27,5 @@ void setMotionSensor(bool enabled, HelperService& service, BoolReply reply) {
 }
 
 void withdrawMotionUser(HelperService& service) { withdrawMotionUser(service, MotionSensor::shared()); }
+
+}  // namespace Helper

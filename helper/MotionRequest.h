@@ -3,6 +3,8 @@
 #include "helper/HelperService.h"
 #include "helper/Replies.h"
 
+namespace Helper {
+
 class MotionSensor;
 
 // The motion-sensor request of one connection: counts the connection in or out
@@ -15,3 +17,5 @@ void withdrawMotionUser(HelperService& service);
 // The same two, against a given sensor instead of the shared one.
 void setMotionSensor(bool enabled, HelperService& service, BoolReply reply, MotionSensor& sensor);
 void withdrawMotionUser(HelperService& service, MotionSensor& sensor);
+
+}  // namespace Helper

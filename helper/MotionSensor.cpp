@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace Helper {
+
 namespace {
 
 constexpr std::string_view serviceClass = "AppleSPUHIDDriver";
@@ -54,3 +56,5 @@ bool MotionSensor::applySensorState(bool on) {
     registry_.release(*iterator);
     return switched;
 }
+
+}  // namespace Helper

@@ -1,9 +1,11 @@
 #pragma once
 
-#include "platform/SensorRegistry.h"
+#include "platform/os/SensorRegistry.h"
 
 #include <cstdint>
 #include <mutex>
+
+namespace Helper {
 
 // The machine's motion sensor, shared by every connection: on while at least
 // one connection wants it, off when the last one lets go.
@@ -35,3 +37,5 @@ private:
     std::mutex lock;    // guards `users` and every switching
     int64_t users = 0;  // connections whose motionOn is true
 };
+
+}  // namespace Helper

@@ -2,9 +2,7 @@
 
 #include "shared/OwnFiles.h"
 
-#include <unistd.h>
-
-#include <climits>
+namespace Helper {
 
 namespace {
 
@@ -13,15 +11,7 @@ std::string& commandLineFallback() {
     return fallback;
 }
 
-std::string computedExecutablePath() {
-    std::string path(PATH_MAX, '\0');
-    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (length > 0 && static_cast<std::size_t>(length) < path.size()) {
-        path.resize(static_cast<std::size_t>(length));
-        return path;
-    }
-    return commandLineFallback();
-}
+std::string computedExecutablePath() { return systemExecutablePath().value_or(commandLineFallback()); }
 
 }  // namespace
 
@@ -38,3 +28,5 @@ const std::optional<std::string>& applicationBundlePath() {
     static const std::optional<std::string> bundle = OwnFiles::applicationBundlePath(ownExecutablePath());
     return bundle;
 }
+
+}  // namespace Helper

@@ -3,6 +3,8 @@
 #include "shared/TCCResetPolicy.h"
 #include "shared/UnicodeText.h"
 
+namespace Helper {
+
 namespace {
 
 constexpr const char* notAllowed = "Permission reset is not allowed";
@@ -27,3 +29,5 @@ void resetPrivacyPermission(const std::string& service, const std::string& bundl
     auto run = ChildProcess::run(std::string(TCCResetPolicy::toolPath), *arguments, ChildProcess::Streams::merged);
     reply(privacyResetReply(run));
 }
+
+}  // namespace Helper

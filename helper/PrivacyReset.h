@@ -1,10 +1,12 @@
 #pragma once
 
 #include "helper/Replies.h"
-#include "platform/ChildProcess.h"
+#include "platform/os/ChildProcess.h"
 
 #include <optional>
 #include <string>
+
+namespace Helper {
 
 // Resets one privacy permission of one application through the system tool.
 // Replies exactly once before returning.
@@ -13,3 +15,5 @@ void resetPrivacyPermission(const std::string& service, const std::string& bundl
 // The reply for one finished run of the tool: its launch error, nothing on
 // status 0, otherwise its merged output trimmed (or "tccutil failed" when blank).
 std::optional<std::string> privacyResetReply(const ChildProcess::Result& run);
+
+}  // namespace Helper

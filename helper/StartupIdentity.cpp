@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+namespace Helper {
+
 StartupIdentity identityOf(const std::string& executablePath) {
     struct stat status;
     if (::stat(executablePath.c_str(), &status) != 0) return {0, 0, true};
@@ -19,3 +21,5 @@ bool isSameExecutable(const std::string& executablePath, const StartupIdentity& 
     const StartupIdentity now = identityOf(executablePath);
     return !now.statFailed && now.device == recorded.device && now.inode == recorded.inode;
 }
+
+}  // namespace Helper

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace Helper {
+
 // The identity of the helper's executable file when the process started.
 struct StartupIdentity {
     uint64_t device = 0;  // st_dev of the file (0 when the stat failed)
@@ -20,3 +22,5 @@ const StartupIdentity& startupIdentity();
 // gone, or is another file (another device or inode). Contents, times and mode
 // are not compared, so a file rewritten in place passes.
 bool isSameExecutable(const std::string& executablePath, const StartupIdentity& recorded);
+
+}  // namespace Helper

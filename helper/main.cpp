@@ -2,22 +2,21 @@
 #include "helper/ListenerDelegate.h"
 #include "helper/OwnExecutable.h"
 #include "helper/StartupIdentity.h"
-#include "platform/ClientGroup.h"
-#include "platform/Confinement.h"
-#include "platform/Listener.h"
-#include "platform/MainLoop.h"
-#include "platform/WireProtocol.h"
+#include "platform/admission/ClientGroup.h"
+#include "platform/os/Confinement.h"
+#include "platform/transport/Listener.h"
+#include "platform/os/HeapArenas.h"
+#include "platform/os/MainLoop.h"
+#include "platform/transport/WireProtocol.h"
 #include "shared/HelperConstants.h"
 #include "shared/TCCResetPolicy.h"
 
-#include <malloc.h>
+using namespace Helper;
 
 // The helper daemon: no options, no configuration, no output. It serves its
 // one socket until a connection finds its executable replaced.
 int main(int argc, char** argv) {
-    // Every connection has a thread of its own; a few shared heaps keep the
-    // memory of connections that have ended from piling up per thread.
-    ::mallopt(M_ARENA_MAX, 2);
+    limitHeapArenas();
     setCommandLineFallback(argc > 0 ? argv[0] : nullptr);
     ownExecutablePath();
     startupIdentity();

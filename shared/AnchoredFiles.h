@@ -48,6 +48,9 @@ inline constexpr std::string_view trashName = ".Trash";
 // component (the last one included).
 UniqueFd openDirectory(std::string_view path);
 
+// The name as the system sees it: its bytes up to the first NUL.
+std::string_view systemName(std::string_view name) noexcept;
+
 // Whether the name is one plain path component: not empty, not "." or "..",
 // no "/" and no NUL.
 bool isPlainName(std::string_view name) noexcept;

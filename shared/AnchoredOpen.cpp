@@ -21,14 +21,15 @@ UniqueFd openDirectory(std::string_view path) {
     return folder;
 }
 
+std::string_view systemName(std::string_view name) noexcept { return name.substr(0, name.find('\0')); }
+
 bool isPlainName(std::string_view name) noexcept {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
            name.find('\0') == std::string_view::npos;
 }
 
 UniqueFd openChildDirectory(std::string_view name, int parent, FileIdentity expected) {
-    // The entry name ends at its first NUL, as the system sees it.
-    const std::string entry(name.substr(0, name.find('\0')));
+    const std::string entry(systemName(name));
     UniqueFd child(::openat(parent, entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!child) throw entryFailure("open", entry, errno);
 

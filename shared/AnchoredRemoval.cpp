@@ -70,7 +70,7 @@ void remove(std::string_view name, std::string_view holdingFolder) {
 // the call stack: however deep a tree is, the only limit is the descriptors
 // it holds open (one per level), and a failure at any depth closes them all.
 void removeEntry(std::string_view name, int folder, MountIdentity where) {
-    std::optional<Level> item = removeOrOpen(std::string(name.substr(0, name.find('\0'))), folder, where);
+    std::optional<Level> item = removeOrOpen(std::string(systemName(name)), folder, where);
     if (!item) return;
 
     std::vector<Level> levels;

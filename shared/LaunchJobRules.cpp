@@ -56,7 +56,7 @@ std::optional<PrivilegedLaunchFolder> privilegedLaunchFolder(std::string_view of
     if (!isNormalized(of)) return std::nullopt;
     if (!of.ends_with(plistSuffix)) return std::nullopt;
     std::string folder = PathText::deletingLastPathComponent(of);
-    std::string name = PathText::lastPathComponent(of);
+    std::string_view name = PathText::lastPathComponent(of);
     if (name.starts_with('.')) return std::nullopt;
     if (name.size() <= plistSuffix.size()) return std::nullopt;
     if (folder == PrivilegedLaunchFolder::agentsPath) return PrivilegedLaunchFolder::agents;

@@ -26,7 +26,7 @@ bool isProtected(std::string_view path, std::string_view resolvedParent, const s
     ownKeys.reserve(ownFiles.size());
     for (const std::string& own : ownFiles) ownKeys.push_back(SafetyPolicy::folded(own));
     // The name itself is never resolved.
-    const std::string resolved = PathText::joined(resolvedParent, PathText::lastComponent(path));
+    const std::string resolved = PathText::joined(resolvedParent, PathText::lastPathComponent(path));
     return matchesOwnFile(path, ownKeys) || matchesOwnFile(resolved, ownKeys);
 }
 

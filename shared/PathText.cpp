@@ -11,12 +11,12 @@ std::string_view withoutTrailingSlashes(std::string_view path) {
 
 }  // namespace
 
-std::string lastPathComponent(std::string_view path) {
+std::string_view lastPathComponent(std::string_view path) {
     std::string_view p = withoutTrailingSlashes(path);
-    if (p == "/") return "/";
+    if (p == "/") return p;
     size_t slash = p.rfind('/');
-    if (slash == std::string_view::npos) return std::string(p);
-    return std::string(p.substr(slash + 1));
+    if (slash == std::string_view::npos) return p;
+    return p.substr(slash + 1);
 }
 
 std::string deletingLastPathComponent(std::string_view path) {
@@ -29,10 +29,10 @@ std::string deletingLastPathComponent(std::string_view path) {
 }
 
 std::string pathExtension(std::string_view path) {
-    std::string name = lastPathComponent(path);
+    std::string_view name = lastPathComponent(path);
     size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
-    return name.substr(dot + 1);
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) return "";
+    return std::string(name.substr(dot + 1));
 }
 
 std::string deletingPathExtension(std::string_view path) {
@@ -56,23 +56,21 @@ std::string joined(std::string_view folder, std::string_view name) {
     return out;
 }
 
-std::vector<std::string_view> components(std::string_view path) {
-    std::vector<std::string_view> pieces;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t slash = path.find('/', start);
-        size_t end = slash == std::string_view::npos ? path.size() : slash;
-        if (end > start) pieces.push_back(path.substr(start, end - start));
-        if (slash == std::string_view::npos) break;
-        start = slash + 1;
+Components::Iterator& Components::Iterator::operator++() noexcept {
+    while (!rest_.empty() && rest_.front() == '/') rest_.remove_prefix(1);
+    if (rest_.empty()) {
+        piece_ = {};
+        return *this;
     }
-    return pieces;
+    piece_ = rest_.substr(0, rest_.find('/'));
+    rest_.remove_prefix(piece_.size());
+    return *this;
 }
 
-std::string_view lastComponent(std::string_view path) {
-    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
-    size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+std::vector<std::string_view> components(std::string_view path) {
+    std::vector<std::string_view> pieces;
+    for (std::string_view piece : Components(path)) pieces.push_back(piece);
+    return pieces;
 }
 
 }  // namespace PathText

@@ -1,4 +1,5 @@
 #include "shared/SafetyPolicy.h"
+#include "shared/SafetyPolicyTables.h"
 
 #include "shared/PathText.h"
 #include "shared/UnicodeText.h"
@@ -166,13 +167,11 @@ bool candidateAllowed(std::string_view candidate, std::optional<std::string_view
 }  // namespace
 
 bool isNormalized(std::string_view path) noexcept {
-    if (path.empty() || path.front() != '/') return false;
-    if (path.size() < 2) return false;
-    if (path.back() == '/') return false;
-    size_t start = 1;
-    while (true) {
-        size_t slash = path.find('/', start);
-        std::string_view piece = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
+    if (path.size() < 2 || path.front() != '/' || path.back() == '/') return false;
+    // Every piece between two "/" is a component: none may be empty, "." or "..".
+    for (size_t start = 1;;) {
+        const size_t slash = path.find('/', start);
+        const std::string_view piece = path.substr(start, slash - start);
         if (piece.empty() || piece == "." || piece == "..") return false;
         if (slash == std::string_view::npos) return true;
         start = slash + 1;
@@ -193,14 +192,7 @@ std::pmr::vector<std::string_view> relativeComponents(std::string_view key, std:
     std::pmr::vector<std::string_view> pieces(memory);
     if (!isInsideKey(key, rootKey)) return pieces;
     pieces.reserve(16);
-    std::string_view rest = key.substr(rootKey.size() + 1);
-    while (!rest.empty()) {
-        size_t slash = rest.find('/');
-        std::string_view piece = rest.substr(0, slash);
-        if (!piece.empty()) pieces.push_back(piece);
-        if (slash == std::string_view::npos) break;
-        rest.remove_prefix(slash + 1);
-    }
+    for (std::string_view piece : PathText::Components(key.substr(rootKey.size() + 1))) pieces.push_back(piece);
     return pieces;
 }
 
@@ -213,7 +205,7 @@ bool privilegedRemovalAllowed(std::string_view path, std::string_view holdingFol
                               std::optional<std::string_view> home) {
     if (!isNormalized(path)) return false;
     if (holdingFolder != "/" && !isNormalized(holdingFolder)) return false;
-    std::string_view name = PathText::lastComponent(path);
+    std::string_view name = PathText::lastPathComponent(path);
 
     Scratch scratch;
     std::pmr::string resolved(scratch.memory());
@@ -271,17 +263,10 @@ bool composedUserRemovalAllowed(std::string_view composedPath, std::string_view 
     std::pmr::string topLevel(scratch.memory());
     std::string_view secondPiece;
     size_t depth = 0;
-    std::string_view rest = composedPath.substr(composedHome.size() + 1);
-    while (!rest.empty()) {
-        size_t slash = rest.find('/');
-        std::string_view piece = rest.substr(0, slash);
-        if (!piece.empty()) {
-            if (depth == 0) foldInto(piece, topLevel);
-            if (depth == 1) secondPiece = piece;
-            ++depth;
-        }
-        if (slash == std::string_view::npos) break;
-        rest.remove_prefix(slash + 1);
+    for (std::string_view piece : PathText::Components(composedPath.substr(composedHome.size() + 1))) {
+        if (depth == 0) foldInto(piece, topLevel);
+        if (depth == 1) secondPiece = piece;
+        ++depth;
     }
     if (depth == 0) return false;
 

@@ -1,5 +1,6 @@
 // The fixed tables of the removal policy and their key sets.
 #include "shared/SafetyPolicy.h"
+#include "shared/SafetyPolicyTables.h"
 
 #include <algorithm>
 #include <map>

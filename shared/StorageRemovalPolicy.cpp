@@ -2,12 +2,12 @@
 
 #include "shared/OwnFiles.h"
 #include "shared/PathText.h"
+#include "shared/RealPath.h"
 #include "shared/SafetyPolicy.h"
+#include "shared/SafetyPolicyTables.h"
 #include "shared/UnicodeText.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
 #include <span>
 #include <unordered_set>
 
@@ -171,8 +171,9 @@ std::optional<Route> route(std::string_view path, std::string_view resolvedParen
     if (!normalizedPath) return std::nullopt;
     std::optional<std::string> normalizedParent = normalized(resolvedParent);
     if (!normalizedParent) return std::nullopt;
-    std::string_view name = PathText::lastComponent(*normalizedPath);
-    if (name.empty()) return std::nullopt;
+    // "/" itself has no name: nothing below it is the item.
+    if (*normalizedPath == "/") return std::nullopt;
+    std::string_view name = PathText::lastPathComponent(*normalizedPath);
     std::string homeFolder = normalized(home).value_or(std::string(home));
     std::string resolved = PathText::joined(*normalizedParent, name);
 
@@ -233,12 +234,8 @@ bool isOnExternalVolume(std::string_view path) {
     const std::vector<std::string_view> pieces = PathText::components(path);
     if (pieces.size() < 3) return false;
     if (lower(pieces[0]) != "volumes") return false;
-    const std::string volume = "/Volumes/" + std::string(pieces[1]);
-    // A text with a NUL byte cannot name a file: it does not resolve.
-    if (volume.find('\0') != std::string::npos) return true;
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(volume.c_str(), nullptr), &std::free);
-    if (!resolved) return true;
-    return std::string_view(resolved.get()) != "/";
+    const std::optional<std::string> resolved = realPath("/Volumes/" + std::string(pieces[1]));
+    return !resolved || *resolved != "/";
 }
 
 }  // namespace StorageRemovalPolicy

@@ -91,7 +91,7 @@ std::optional<HandOver> handOrOpen(const std::string& name, int folder, bool sea
 void handOver(std::string_view name, int folder, uid_t user, gid_t group, MountIdentity where,
               std::optional<FileIdentity> expected) noexcept try {
     std::optional<HandOver> item =
-        handOrOpen(std::string(name.substr(0, name.find('\0'))), folder, false, user, group, where, expected);
+        handOrOpen(std::string(systemName(name)), folder, false, user, group, where, expected);
     if (!item) return;
 
     std::vector<HandOver> levels;

@@ -1,8 +1,8 @@
 // Who may talk to the helper: only a client whose executable carries the
 // application's identity and was installed by root. Anyone else is dropped
 // before a single request is served.
-#include "platform/PerUserLimit.h"
-#include "platform/WireProtocol.h"
+#include "platform/admission/PerUserLimit.h"
+#include "platform/transport/WireProtocol.h"
 #include "support/FileTree.h"
 #include "support/HelperProcess.h"
 #include "support/SandboxUsers.h"

@@ -9,8 +9,8 @@
 
 #include "helper/ListenerDelegate.h"
 #include "helper/MotionSensor.h"
-#include "platform/FrameStream.h"
-#include "platform/Listener.h"
+#include "platform/transport/FrameStream.h"
+#include "platform/transport/Listener.h"
 #include "support/FileTree.h"
 #include "support/HelperProcess.h"
 #include "support/SandboxUsers.h"
@@ -34,6 +34,8 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+
+using namespace Helper;
 
 using namespace FileTree;
 using namespace SandboxUsers;

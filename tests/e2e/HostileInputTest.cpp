@@ -3,7 +3,7 @@
 // nothing of that message done, and arguments of the wrong type are taken as
 // absent. The codec's own cases are
 // tested on the codec; here, the running helper.
-#include "platform/FrameStream.h"
+#include "platform/transport/FrameStream.h"
 #include "support/FileTree.h"
 #include "support/SandboxUsers.h"
 #include "support/WireClient.h"

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <thread>
 
+using namespace Helper;
+
 using namespace FileTree;
 using namespace SandboxUsers;
 using nlohmann::json;

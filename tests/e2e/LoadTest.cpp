@@ -6,7 +6,7 @@
 // SORVANE_LOAD_CLIENTS (default 64) and SORVANE_LOAD_REQUESTS (default 1000
 // per client) scale the run.
 
-#include "platform/FrameStream.h"
+#include "platform/transport/FrameStream.h"
 #include "support/FileTree.h"
 #include "support/HelperProcess.h"
 #include "support/SandboxUsers.h"

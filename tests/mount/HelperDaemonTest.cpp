@@ -2,7 +2,8 @@
 // private mount namespace whose /mnt (and /run) are fresh tmpfs mounts, so that
 // copies installed there by root pass admission and nothing on the host changes.
 #include "client/HelperClient.h"
-#include "platform/ChildProcess.h"
+#include "platform/transport/WireProtocol.h"
+#include "platform/os/ChildProcess.h"
 #include "support/SanitizerBuild.h"
 
 #include <gtest/gtest.h>

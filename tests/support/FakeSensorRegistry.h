@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SensorRegistry.h"
+#include "platform/os/SensorRegistry.h"
 
 #include <map>
 #include <string>

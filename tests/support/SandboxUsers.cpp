@@ -1,6 +1,6 @@
 #include "support/SandboxUsers.h"
 
-#include "platform/ChildProcess.h"
+#include "platform/os/ChildProcess.h"
 
 #include <gtest/gtest.h>
 

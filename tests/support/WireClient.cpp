@@ -1,7 +1,7 @@
 #include "support/WireClient.h"
 
-#include "platform/FrameStream.h"
-#include "platform/PlistNode.h"
+#include "platform/transport/FrameStream.h"
+#include "shared/linux/PlistNode.h"
 
 #include <plist/plist.h>
 #include <poll.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WireProtocol.h"
+#include "platform/transport/WireProtocol.h"
 #include "shared/UniqueFd.h"
 #include "support/SandboxUsers.h"
 

@@ -1,6 +1,6 @@
 // Code requirements as the helper understands them; which executables carry
 // the identity and count as installed by root is proven on real peers.
-#include "platform/CodeRequirement.h"
+#include "platform/admission/CodeRequirement.h"
 #include "shared/HelperConstants.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 #include "client/CommandWords.h"
 #include "client/ReplyOutput.h"
+#include "platform/transport/WireProtocol.h"
 
 #include <gtest/gtest.h>
 

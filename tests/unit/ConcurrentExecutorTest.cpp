@@ -1,4 +1,4 @@
-#include "helper/ConcurrentExecutor.h"
+#include "platform/os/ConcurrentExecutor.h"
 
 #include <gtest/gtest.h>
 

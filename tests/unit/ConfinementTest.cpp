@@ -1,6 +1,6 @@
 // The kernel holds a confined process to the folders requests may change,
 // whatever it attempts.
-#include "platform/Confinement.h"
+#include "platform/os/Confinement.h"
 #include "support/FileTree.h"
 #include "support/ScratchFolder.h"
 

@@ -2,8 +2,8 @@
 // input. That one connection's stall or long request holds up no other is
 // proven on the running helper.
 #include "client/HelperClient.h"
-#include "platform/Connection.h"
-#include "platform/WireProtocol.h"
+#include "platform/transport/Connection.h"
+#include "platform/transport/WireProtocol.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 #include "helper/HelperService.h"
 #include "helper/RemovalRequests.h"
-#include "helper/RequestDispatch.h"
-#include "platform/WireProtocol.h"
+#include "helper/linux/RequestDispatch.h"
+#include "shared/linux/PlistNode.h"
+#include "platform/transport/WireProtocol.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+
+using namespace Helper;
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "helper/Launchctl.h"
-#include "platform/ChildProcess.h"
+#include "platform/os/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +12,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+using namespace Helper;
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <random>
 #include <thread>
 
+using namespace Helper;
+
 namespace {
 
 using Calls = std::vector<std::string>;

@@ -8,6 +8,8 @@
 
 #include <filesystem>
 
+using namespace Helper;
+
 namespace {
 
 using nlohmann::json;

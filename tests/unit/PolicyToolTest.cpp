@@ -1,6 +1,6 @@
 // sorvane-policy itself: one answer line for each request line, going on after
 // lines it cannot take. The decisions are tested through its op table.
-#include "platform/ChildProcess.h"
+#include "platform/os/ChildProcess.h"
 #include "support/PolicyCases.h"
 
 #include <gtest/gtest.h>

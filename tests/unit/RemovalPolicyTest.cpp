@@ -2,6 +2,7 @@
 // policy tool's ops.
 #include "shared/PathText.h"
 #include "shared/SafetyPolicy.h"
+#include "shared/SafetyPolicyTables.h"
 #include "support/PolicyCases.h"
 
 #include <gtest/gtest.h>

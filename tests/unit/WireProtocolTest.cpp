@@ -1,7 +1,7 @@
-#include "platform/FrameStream.h"
-#include "platform/PlistNode.h"
-#include "platform/PlistShape.h"
-#include "platform/WireProtocol.h"
+#include "platform/transport/FrameStream.h"
+#include "shared/linux/PlistNode.h"
+#include "shared/PlistShape.h"
+#include "platform/transport/WireProtocol.h"
 #include "shared/UniqueFd.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,167 @@
+#include "platform/transport/Connection.h"
+
+#include "platform/transport/FrameStream.h"
+#include "platform/admission/PeerExecutable.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <chrono>
+
+namespace {
+
+// How long a reply sent from another thread may wait for a peer that does not
+// read, before the connection is dropped.
+constexpr std::chrono::seconds replyTimeout{10};
+
+// How often a half-closed connection looks whether its last reply has been sent.
+constexpr std::chrono::milliseconds dueReplyCheck{20};
+
+// A body this large is not kept for the next request.
+constexpr std::size_t keptBodyCapacity = 256 * 1024;
+
+}  // namespace
+
+struct Connection::PendingReply {
+    PendingReply(std::shared_ptr<Connection> owner, uint64_t requestID)
+        : connection(std::move(owner)), id(requestID) {}
+    PendingReply(const PendingReply&) = delete;
+    PendingReply& operator=(const PendingReply&) = delete;
+
+    // A request whose reply was never called still counts as finished.
+    ~PendingReply() {
+        if (!sent.exchange(true)) connection->replyFinished();
+    }
+
+    void send(const Wire::ReplyValue& value) {
+        if (sent.exchange(true)) return;
+        connection->deliver(id, value);
+        connection->replyFinished();
+    }
+
+    const std::shared_ptr<Connection> connection;
+    const uint64_t id;
+    std::atomic<bool> sent{false};
+};
+
+Connection::Connection(UniqueFd socket, ThreadGroup& threads, std::unique_ptr<PerUserLimit::Slot> slot)
+    : socket_(std::move(socket)), threads_(threads), slot_(std::move(slot)), acceptedSinceBoot_(PeerExecutable::sinceBoot()) {}
+
+Connection::~Connection() = default;
+
+void Connection::setCodeSigningRequirement(std::string requirement) { requirement_ = std::move(requirement); }
+
+uint32_t Connection::effectiveUserIdentifier() const {
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(socket_.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return UINT32_MAX;
+    return static_cast<uint32_t>(credentials.uid);
+}
+
+void Connection::setExportedObject(RequestHandler handler) { exportedObject_ = std::move(handler); }
+
+void Connection::setInvalidationHandler(std::function<void()> handler) { invalidationHandler_ = std::move(handler); }
+
+void Connection::setInterruptionHandler(std::function<void()> handler) { interruptionHandler_ = std::move(handler); }
+
+void Connection::resume() {
+    const bool admitted =
+        requirement_.empty() || PeerExecutable::satisfiesRequirement(socket_.get(), requirement_, acceptedSinceBoot_);
+    // Without a thread to serve on, the connection ends before its first request.
+    if (!admitted || !threads_.start([self = shared_from_this()] { self->serve(); })) end();
+}
+
+void Connection::serve() {
+    servingThread_ = std::this_thread::get_id();
+    FrameStream::Reader reader(socket_.get());
+    std::string body;
+    while (!dropped_) {
+        const auto status = reader.next(body);
+        if (status == FrameStream::ReadStatus::ended) {
+            // The peer has said all it will: its replies still due are sent first.
+            awaitDueReplies();
+            break;
+        }
+        if (status == FrameStream::ReadStatus::broken) break;
+        auto request = Wire::decodeRequest(body);
+        if (body.capacity() > keptBodyCapacity) std::string().swap(body);
+        if (!request) break;
+        {
+            std::lock_guard lock(pendingLock_);
+            ++pendingReplies_;
+        }
+        auto reply = std::make_shared<PendingReply>(shared_from_this(), request->id);
+        try {
+            exportedObject_(std::move(*request), [reply](Wire::ReplyValue value) { reply->send(value); });
+        } catch (...) {
+            break;
+        }
+    }
+    end();
+}
+
+void Connection::end() {
+    drop();
+    if (invalidationHandler_) invalidationHandler_();
+    // The handlers hold the exported object; a reply still due keeps only the socket.
+    exportedObject_ = nullptr;
+    invalidationHandler_ = nullptr;
+    interruptionHandler_ = nullptr;
+}
+
+void Connection::awaitDueReplies() {
+    for (;;) {
+        {
+            std::lock_guard lock(pendingLock_);
+            if (pendingReplies_ == 0) return;
+        }
+        // No events asked for: poll wakes only when the peer has closed its
+        // end (or the connection was dropped), not for the end of input.
+        pollfd peer{socket_.get(), 0, 0};
+        if (::poll(&peer, 1, static_cast<int>(dueReplyCheck.count())) > 0) return;
+    }
+}
+
+void Connection::deliver(uint64_t id, const Wire::ReplyValue& value) {
+    if (dropped_) return;
+    const std::string frame = Wire::encodeReply({id, value});
+    if (std::this_thread::get_id() == servingThread_) {
+        beginWriting(std::nullopt);
+        if (!FrameStream::writeAll(socket_.get(), frame)) drop();
+        endWriting();
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + replyTimeout;
+    if (!beginWriting(deadline)) return drop();
+    if (!FrameStream::writeAllBefore(socket_.get(), frame, deadline)) drop();
+    endWriting();
+}
+
+bool Connection::beginWriting(std::optional<std::chrono::steady_clock::time_point> deadline) {
+    std::unique_lock lock(writeState_);
+    if (!deadline) {
+        writeFree_.wait(lock, [this] { return !writing_; });
+    } else if (!writeFree_.wait_until(lock, *deadline, [this] { return !writing_; })) {
+        return false;
+    }
+    writing_ = true;
+    return true;
+}
+
+void Connection::endWriting() {
+    {
+        std::lock_guard lock(writeState_);
+        writing_ = false;
+    }
+    writeFree_.notify_one();
+}
+
+void Connection::replyFinished() {
+    std::lock_guard lock(pendingLock_);
+    --pendingReplies_;
+}
+
+void Connection::drop() noexcept {
+    dropped_ = true;
+    ::shutdown(socket_.get(), SHUT_RDWR);
+}
