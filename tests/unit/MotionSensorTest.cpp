@@ -1,10 +1,11 @@
-#include "support/FakeSensorRegistry.h"
+// The motion sensor shared by every connection: counted in and out by each
+// connection's requests and its end, switched through a registry of made-up
+// services.
 #include "helper/MotionRequest.h"
 #include "helper/MotionSensor.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <random>
 #include <thread>
 
@@ -12,141 +13,100 @@ using namespace Helper;
 
 namespace {
 
-using Calls = std::vector<std::string>;
+// Services walked in order, each with or without the accelerometer flag. It
+// records each value set ("1=10000" for service 1) and each release ("r1"),
+// space-separated; it takes no lock: the sensor must serialise its calls.
+struct Registry final : SensorRegistry {
+    std::vector<bool> flags = {true, false, true};
+    bool matchingFails = false;
+    std::string calls;
+    Object walked = 0;
 
-// The writes and the release of one switched service.
-Calls switched(int service, bool on) {
-    std::string s = std::to_string(service);
-    return {"set " + s + " SensorPropertyReportingState " + (on ? "1" : "0"),
-            "set " + s + " SensorPropertyPowerState " + (on ? "1" : "0"),
-            "set " + s + " ReportInterval " + (on ? "10000" : "0"), "release " + s};
-}
+    std::optional<Object> matchingServices(std::string_view) override {
+        walked = 0;
+        return matchingFails ? std::nullopt : std::optional<Object>(9);
+    }
+    Object nextService(Object) override { return walked < flags.size() ? ++walked : none; }
+    bool booleanProperty(Object service, std::string_view) override { return flags.at(service - 1); }
+    void setIntegerProperty(Object service, std::string_view, std::int64_t value) override {
+        calls += std::to_string(service) + "=" + std::to_string(value) + " ";
+    }
+    void release(Object object) override { calls += "r" + std::to_string(object) + " "; }
+};
 
-Calls concat(std::initializer_list<Calls> parts) {
-    Calls all;
-    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-const Calls endOfWalk = {"release iterator"};
+// Switching the three services on and off: the second, without the flag, is only released.
+const std::string on = "1=1 1=1 1=10000 r1 r2 3=1 3=1 3=10000 r3 r9 ", off = "1=0 1=0 1=0 r1 r2 3=0 3=0 3=0 r3 r9 ";
 
 struct MotionSensorTest : testing::Test {
-    FakeSensorRegistry registry;
+    Registry registry;
     MotionSensor sensor{registry};
-
-    bool request(HelperService& service, bool enabled) {
-        int replies = 0;
-        bool answer = false;
-        setMotionSensor(enabled, service, [&](bool value) { ++replies, answer = value; }, sensor);
-        EXPECT_EQ(replies, 1);
+    // The request's one answer, or "none" when it gave none.
+    std::string request(HelperService& connection, bool enabled) {
+        std::string answer = "none";
+        setMotionSensor(enabled, connection, [&](bool a) { answer = a ? "true" : "false"; }, sensor);
         return answer;
     }
 };
 
-TEST_F(MotionSensorTest, TwoConnectionsKeepTheSensorOnUntilTheLastLetsGo) {
-    registry.addAccelerometer(true);
-    HelperService first(501), second(502);
-
-    EXPECT_TRUE(request(first, true));
-    EXPECT_TRUE(request(second, true));
-    EXPECT_TRUE(request(first, false));  // 2 -> 1: switched on again
-    EXPECT_EQ(sensor.userCount(), 1);
-    Calls on = concat({switched(1, true), endOfWalk});
-    EXPECT_EQ(registry.calls, concat({on, on, on}));
-
-    registry.calls.clear();
-    withdrawMotionUser(second, sensor);
-    EXPECT_FALSE(second.motionOn);
-    EXPECT_EQ(registry.calls, concat({switched(1, false), endOfWalk}));
-    EXPECT_EQ(sensor.userCount(), 0);
-    EXPECT_EQ(registry.requestedClasses, Calls(4, "AppleSPUHIDDriver"));
-}
-
-TEST_F(MotionSensorTest, RequestsThatChangeNothingTouchNothingAndAnEndWithdrawsOnce) {
-    registry.addAccelerometer(true);
-    HelperService service(501);
-    EXPECT_TRUE(request(service, false));  // off without having asked for on
-    withdrawMotionUser(service, sensor);   // ends without having asked
-    EXPECT_TRUE(registry.calls.empty());
-    EXPECT_TRUE(request(service, true));
-    registry.calls.clear();
-    EXPECT_TRUE(request(service, true));  // on twice
-    EXPECT_TRUE(registry.calls.empty());
-    withdrawMotionUser(service, sensor);  // invalidation
-    withdrawMotionUser(service, sensor);  // interruption of the same connection
-    EXPECT_EQ(registry.calls, concat({switched(1, false), endOfWalk}));
-    EXPECT_EQ(sensor.userCount(), 0);
-}
-
-TEST_F(MotionSensorTest, EverySensorServiceIsSwitchedAndOthersOnlyReleased) {
-    registry.addAccelerometer(true);                                                  // 1
-    registry.addAccelerometer(false);                                                 // 2
-    registry.add({});                                                                 // 3: no flag
-    registry.addAccelerometer(true);                                                  // 4
-    registry.add({.className = "OtherDriver", .booleans = {{"dispatchAccel", true}}});  // 5: not matched
-    registry.add({.booleans = {{"somethingElse", true}}});                            // 6
-
-    HelperService service(501);
-    EXPECT_TRUE(request(service, true));
-    EXPECT_EQ(registry.calls, concat({switched(1, true), {"release 2", "release 3"}, switched(4, true),
-                                      {"release 6"}, endOfWalk}));
-    EXPECT_EQ(registry.outstanding(), 0);
+// Steps on two connections: the answer, the count after the step, and what it switches.
+TEST_F(MotionSensorTest, ConnectionsAreCountedOnceAndTheLastOneSwitchesOff) {
+    HelperService connections[] = {HelperService(501), HelperService(502)};
+    const struct {
+        int connection;
+        char request;  // '1' on, '0' off, 'x' the connection ends
+        const char* answer;
+        int users;
+        std::string switched;
+    } steps[] = {
+        {0, '0', "true", 0, ""},  // off without having asked for on
+        {0, 'x', "none", 0, ""},  // ends without having asked
+        {0, '1', "true", 1, on},
+        {0, '1', "true", 1, ""},  // on twice
+        {1, '1', "true", 2, on},
+        {0, '0', "true", 1, on},  // 2 -> 1: switched on again
+        {0, 'x', "none", 1, ""},
+        {1, 'x', "none", 0, off},
+        {1, 'x', "none", 0, ""},  // the connection's second end handler
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(&step - steps);
+        registry.calls.clear();
+        HelperService& connection = connections[step.connection];
+        if (step.request == 'x') withdrawMotionUser(connection, sensor);
+        EXPECT_EQ(step.request == 'x' ? "none" : request(connection, step.request == '1'), step.answer);
+        EXPECT_EQ(sensor.userCount(), step.users);
+        EXPECT_EQ(registry.calls, step.switched);
+    }
 }
 
 TEST_F(MotionSensorTest, WithoutASensorOrAMatchTheRequestFailsYetIsCounted) {
-    registry.addAccelerometer(false);
-    HelperService service(501);
-    EXPECT_FALSE(request(service, true));
-    EXPECT_TRUE(service.motionOn);
+    registry.flags = {false};
+    HelperService connection(501);
+    EXPECT_EQ(request(connection, true), "false");
     EXPECT_EQ(sensor.userCount(), 1);
     registry.matchingFails = true;
-    EXPECT_FALSE(request(service, false));
-    EXPECT_FALSE(service.motionOn);
+    EXPECT_EQ(request(connection, false), "false");
     EXPECT_EQ(sensor.userCount(), 0);
-    EXPECT_EQ(registry.calls, Calls({"release 1", "release iterator"}));
-    sensor.adjustUsers(-1);
-    EXPECT_EQ(sensor.userCount(), 0) << "the count never goes below zero";
+    EXPECT_EQ(registry.calls, "r1 r9 ");
 }
 
-// Connections on many threads switch on and off and end at the same time.
+// Connections on several threads switch on and off and end at the same time.
 // Each connection is touched only by its own thread, as on its serial queue.
 TEST_F(MotionSensorTest, ConcurrentConnectionsEndWithTheSensorOff) {
-    registry.addAccelerometer(true);
-    registry.addAccelerometer(true);
-    constexpr int threads = 8;
-    constexpr int connectionsPerThread = 50;
-
-    std::atomic<bool> running = true;
-    std::atomic<bool> wentNegative = false;
-    std::thread watcher([&] {
-        while (running)
-            if (sensor.userCount() < 0) wentNegative = true;
-    });
-
     std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t) {
+    for (unsigned t = 0; t < 4; ++t) {
         workers.emplace_back([&, t] {
-            std::mt19937 random(static_cast<unsigned>(t));
-            for (int c = 0; c < connectionsPerThread; ++c) {
-                HelperService service(static_cast<uint32_t>(500 + t));
-                int requests = static_cast<int>(random() % 6);
-                for (int r = 0; r < requests; ++r)
-                    setMotionSensor(random() % 2 == 0, service, [](bool) {}, sensor);
-                withdrawMotionUser(service, sensor);
-                withdrawMotionUser(service, sensor);
+            std::mt19937 random(t);
+            for (int c = 0; c < 25; ++c) {
+                HelperService connection(500 + t);
+                for (auto r = random() % 6; r > 0; --r) setMotionSensor(random() % 2, connection, [](bool) {}, sensor);
+                withdrawMotionUser(connection, sensor);
             }
         });
     }
     for (auto& worker : workers) worker.join();
-    running = false;
-    watcher.join();
-
-    EXPECT_FALSE(wentNegative);
     EXPECT_EQ(sensor.userCount(), 0);
-    EXPECT_EQ(registry.outstanding(), 0);
-    ASSERT_GE(registry.calls.size(), 9u);
-    Calls tail(registry.calls.end() - 9, registry.calls.end());
-    EXPECT_EQ(tail, concat({switched(1, false), switched(2, false), endOfWalk}));
+    EXPECT_TRUE(registry.calls.ends_with(off));
 }
 
 }  // namespace
