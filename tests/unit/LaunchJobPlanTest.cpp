@@ -42,7 +42,6 @@ TEST(LaunchJobPlan, ChangeSequence) {
         {true, {{"bootstrap", failed}, {"print", absent}}, {enable, bootstrap, print},
          "launchctl bootstrap failed (5): Boom"},
         {false, {}, {disable, bootout}, nullptr},
-        {false, {{"disable", failed}}, {disable}, "launchctl disable failed (5): Boom"},
         {false, {{"bootout", failed}, {"print", absent}}, {disable, bootout, print}, nullptr},  // was not loaded
         {false, {{"bootout", failed}}, {disable, bootout, print}, "launchctl bootout failed (5): Boom"},
     };

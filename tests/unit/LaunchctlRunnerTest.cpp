@@ -31,15 +31,12 @@ struct LaunchctlRunner : testing::Test {
 TEST_F(LaunchctlRunner, OnlyTheAllowedVerbsRunWithTheirArgumentsUnchanged) {
     const std::string exe = script(R"(printf '[%s]' "$@"; touch "${0%/*}/ran")");
     const std::pair<Arguments, LaunchctlResult> cases[] = {
-        {{"print"}, {0, "[print]", ""}},
-        {{"enable", "gui/501/a"}, {0, "[enable][gui/501/a]", ""}},
+        {{"print"}, {0, "[print]", ""}}, {{"enable", "gui/501/a"}, {0, "[enable][gui/501/a]", ""}},
         {{"disable", "system/x"}, {0, "[disable][system/x]", ""}},
         {{"bootstrap", "system", "/L/a b.plist"}, {0, "[bootstrap][system][/L/a b.plist]", ""}},
         {{"bootout", "system/x", "$HOME", "*", ""}, {0, "[bootout][system/x][$HOME][*][]", ""}},
-        {{}, {-1, "", "Not allowed"}},
-        {{"Print"}, {-1, "", "Not allowed"}},
+        {{}, {-1, "", "Not allowed"}}, {{"Print"}, {-1, "", "Not allowed"}}, {{"print "}, {-1, "", "Not allowed"}},
         {{"kickstart", "-k", "system/x"}, {-1, "", "Not allowed"}},
-        {{"print "}, {-1, "", "Not allowed"}},
     };
     for (const auto& [arguments, expected] : cases) {
         std::filesystem::remove(folder / "ran");
