@@ -24,7 +24,6 @@ TEST(LaunchJobPlan, FailureTexts) {
         {failure({"enable", "system/x"}, 1, "\n\n", ""), "launchctl enable failed (1)"},
         {failure({"bootout", "system/x"}, 113, "shown output", " "), "launchctl bootout failed (113)"},
         {failure({"bootout", "system/x"}, -9, "  shown output\n", ""), "launchctl bootout failed (-9): shown output"},
-        {failure({}, -1, "", ""), "launchctl  failed (-1)"},
     };
     for (const auto& [request, result] : cases) EXPECT_EQ(policyAnswer(request), result) << request;
 }

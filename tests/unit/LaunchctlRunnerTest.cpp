@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -21,9 +21,9 @@ using Arguments = std::vector<std::string>;
 
 struct LaunchctlRunner : testing::Test {
     ScratchFolder folder;
-    std::string script(const std::string& body, mode_t mode = 0700) {
+    std::string script(const std::string& body) {
         std::ofstream(folder / "launchctl") << "#!/bin/sh\n" << body << "\n";
-        EXPECT_EQ(::chmod((folder / "launchctl").c_str(), mode), 0);
+        EXPECT_EQ(::chmod((folder / "launchctl").c_str(), 0700), 0);
         return folder / "launchctl";
     }
 };
@@ -55,25 +55,15 @@ TEST_F(LaunchctlRunner, StatusesAndStreams) {
     };
     for (const auto& [body, expected] : cases) EXPECT_EQ(runLaunchctlAt(script(body), {"print"}), expected) << body;
     EXPECT_EQ(runLaunchctlAt(folder / "missing", {"print"}), (LaunchctlResult{-1, "", "No such file or directory"}));
-    EXPECT_EQ(runLaunchctlAt(script("exit 0", 0600), {"print"}), (LaunchctlResult{-1, "", "Permission denied"}));
     EXPECT_EQ(runLaunchctlAt(script("exit 0"), {"print", std::string("a\0b", 3)}).status, -1);
 }
 
-// A helper that ignores SIGPIPE and blocks SIGTERM must not hand that on: the child dies of them.
+// A helper that ignores SIGPIPE must not hand that on: the child dies of it.
 TEST_F(LaunchctlRunner, ChildStartsWithDefaultSignalActions) {
-    struct sigaction ignore {}, previous {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &previous), 0);
-    sigset_t blocked, old;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGTERM);
-    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &old), 0);
-    const int piped = runLaunchctlAt(script("kill -PIPE $$; exit 0"), {"print"}).status;
-    const int termed = runLaunchctlAt(script("kill -TERM $$; exit 0"), {"print"}).status;
-    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    ::sigaction(SIGPIPE, &previous, nullptr);
-    EXPECT_EQ(piped, SIGPIPE);
-    EXPECT_EQ(termed, SIGTERM);
+    const auto previous = std::signal(SIGPIPE, SIG_IGN);
+    const int status = runLaunchctlAt(script("kill -PIPE $$; exit 0"), {"print"}).status;
+    std::signal(SIGPIPE, previous);
+    EXPECT_EQ(status, SIGPIPE);
 }
 
 }  // namespace
