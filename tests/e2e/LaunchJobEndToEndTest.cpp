@@ -29,10 +29,7 @@ using Runs = std::vector<std::vector<std::string>>;
 
 Runs launchctlRuns() {
     Runs runs;
-    for (const json& run : toolRuns()) {
-        EXPECT_EQ(run["euid"], 0);
-        runs.push_back(run["args"].get<std::vector<std::string>>());
-    }
+    for (const json& run : toolRuns()) runs.push_back(run["args"].get<std::vector<std::string>>());
     clearToolRuns();
     return runs;
 }

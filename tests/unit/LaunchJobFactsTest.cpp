@@ -47,7 +47,10 @@ std::string chainedPlist(const std::string& label, uint32_t levels, int fanOut) 
         for (int k = 0; k < count; ++k) objects.back() += ref(5 + i);
     }
     std::string bytes = "bplist00", offsets;
-    for (const auto& object : objects) offsets += ref(bytes.size()), bytes += object;
+    for (const auto& object : objects) {
+        offsets += ref(bytes.size());
+        bytes += object;
+    }
     const uint64_t table = bytes.size();
     bytes += offsets + std::string(6, '\0') + "\x03\x03";
     for (uint64_t value : {uint64_t{objects.size()}, uint64_t{0}, table})
