@@ -1,5 +1,6 @@
 #include "helper/PrivacyReset.h"
 
+#include "platform/os/ChildProcess.h"
 #include "shared/TCCResetPolicy.h"
 #include "shared/UnicodeText.h"
 
@@ -12,10 +13,9 @@ constexpr const char* blankFailure = "tccutil failed";
 
 }  // namespace
 
-std::optional<std::string> privacyResetReply(const ChildProcess::Result& run) {
-    if (!run.launched) return run.launchError;
-    if (run.status == 0) return std::nullopt;
-    std::string text = UnicodeText::trimmedWhitespace(UnicodeText::repairedUTF8(run.output));
+std::optional<std::string> privacyResetReply(int status, std::string_view output) {
+    if (status == 0) return std::nullopt;
+    std::string text = UnicodeText::trimmedWhitespace(UnicodeText::repairedUTF8(output));
     if (text.empty()) return std::string(blankFailure);
     return text;
 }
@@ -27,7 +27,11 @@ void resetPrivacyPermission(const std::string& service, const std::string& bundl
         return;
     }
     auto run = ChildProcess::run(std::string(TCCResetPolicy::toolPath), *arguments, ChildProcess::Streams::merged);
-    reply(privacyResetReply(run));
+    if (!run.launched) {
+        reply(std::move(run.launchError));
+        return;
+    }
+    reply(privacyResetReply(run.status, run.output));
 }
 
 }  // namespace Helper

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "helper/Replies.h"
-#include "platform/os/ChildProcess.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace Helper {
 
@@ -12,8 +12,9 @@ namespace Helper {
 // Replies exactly once before returning.
 void resetPrivacyPermission(const std::string& service, const std::string& bundleID, TextReply reply);
 
-// The reply for one finished run of the tool: its launch error, nothing on
-// status 0, otherwise its merged output trimmed (or "tccutil failed" when blank).
-std::optional<std::string> privacyResetReply(const ChildProcess::Result& run);
+// The reply for one run of the tool that ended with `status` after writing
+// `output` (both streams): nothing on status 0, otherwise the output trimmed
+// (or "tccutil failed" when blank).
+std::optional<std::string> privacyResetReply(int status, std::string_view output);
 
 }  // namespace Helper
