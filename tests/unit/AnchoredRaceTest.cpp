@@ -16,7 +16,6 @@
 #include <atomic>
 #include <cerrno>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -38,9 +37,10 @@ public:
     explicit Attacker(const Swaps& swaps) : thread_([this, &swaps] { run(swaps); }) {
         while (exchanges_.load() < 2 && !failedToDrop_.load()) std::this_thread::yield();
     }
-    ~Attacker() {
+    ~Attacker() { stop(); }
+    void stop() {
         stop_ = true;
-        thread_.join();
+        if (thread_.joinable()) thread_.join();
     }
     bool dropped() const { return !failedToDrop_.load(); }
 
@@ -68,17 +68,13 @@ protected:
         if (::geteuid() != 0) GTEST_SKIP() << "the race needs root to play both sides";
         ASSERT_EQ(::chmod(scratch.path().c_str(), 0755), 0);
         // Canaries: root's trees that the attacker can point links at but not change.
-        for (const char* file : {"canary/c0", "canary/deep/c1", "canaryHold/item/c2", "canaryHold/item/swap/c3"})
+        for (const char* file : {"canary/c0", "canary/deep/c1", "canary/hold/item/c2", "canary/hold/item/swap/c3"})
             FileTree::makeFile(scratch / file, "canary");
-        canaries = snapshots();
+        canaries = snapshotOf(scratch / "canary");
         descriptorsBefore = openDescriptorCount();
     }
     void TearDown() override {
         EXPECT_TRUE(IsSkipped() || openDescriptorCount() == descriptorsBefore) << "a descriptor leaked";
-    }
-
-    std::pair<TreeSnapshot, TreeSnapshot> snapshots() const {
-        return {snapshotOf(scratch / "canary"), snapshotOf(scratch / "canaryHold")};
     }
 
     // A fresh arena, all of it the attacker's but the `sealed` folder: the
@@ -93,37 +89,35 @@ protected:
             FileTree::makeFile(arena + "/hold/item/" + file, "", attacker);
         FileTree::makeFile(arena + "/hold/item/sealed/r0");
         EXPECT_EQ(::link((scratch / "canary/c0").c_str(), (arena + "/outside/hard").c_str()), 0);
-        for (const auto& [target, link] : {std::pair{"canary", "/outside/link"}, {"canaryHold", "/holdLink"},
+        for (const auto& [target, link] : {std::pair{"canary", "/outside/link"}, {"canary/hold", "/holdLink"},
                                            {"canary", "/home/trashLink"}}) {
             FileTree::makeSymlink(scratch / target, arena + link);
             EXPECT_EQ(::lchown((arena + link).c_str(), attacker.uid, attacker.gid), 0);
         }
     }
 
-    // The outcomes of `rounds` runs of the operation against the attacker
-    // (more rounds, up to four times as many, until one failed with `awaited`).
-    std::map<std::string, int> race(const Swaps& swaps, int rounds, const std::function<void()>& operation,
-                                    int awaited = 0) {
-        std::map<std::string, int> outcomes;
-        for (int round = 0; round < rounds || (awaited != 0 && !outcomes.contains("awaited") && round < 4 * rounds); ++round) {
+    // Runs the operation against the attacker, `rounds` times (up to four
+    // times as many until it has once failed with `awaited`); returns how many
+    // rounds it completed and how many failed with `awaited`.
+    std::pair<int, int> race(const Swaps& swaps, int rounds, const std::function<void()>& operation, int awaited = 0) {
+        int done = 0, caught = 0;
+        for (int round = 0; round < rounds || (caught == 0 && awaited != 0 && round < 4 * rounds); ++round) {
             makeArena();
-            std::optional<AnchoredFiles::Failure> failure;
-            {
-                Attacker running(swaps);
-                if (!running.dropped()) ADD_FAILURE() << "the attacker could not drop root";
-                failure = FileTree::failureOf(operation);
-            }
-            const std::string outcome = failure ? failure->operation + " (" + std::to_string(failure->code) + ")" : "done";
-            ++outcomes[failure && failure->code == awaited ? "awaited" : outcome];
-            if (snapshots() != canaries) ADD_FAILURE() << "round " << round << " ended with " << outcome;
+            Attacker running(swaps);
+            if (!running.dropped()) ADD_FAILURE() << "the attacker could not drop root";
+            const auto failure = FileTree::failureOf(operation);
+            done += !failure;
+            caught += failure && failure->code == awaited;
+            running.stop();
+            if (snapshotOf(scratch / "canary") != canaries) ADD_FAILURE() << "round " << round << " reached a canary";
             if (HasFailure()) break;
         }
-        return outcomes;
+        return {done, caught};
     }
 
     ScratchFolder scratch{"/dev/shm"};  // many small rounds: a memory file system keeps them quick
     const std::string arena = scratch / "arena";
-    std::pair<TreeSnapshot, TreeSnapshot> canaries;
+    TreeSnapshot canaries;
     int descriptorsBefore = 0;
 };
 
@@ -134,9 +128,9 @@ TEST_F(AnchoredRaceTest, RemovalNeverReachesOutsideTheTree) {
                          {arena + "/hold/item/swap", arena + "/outside/link"},
                          {arena + "/hold/item/swap", arena + "/outside/decoy"},
                          {arena + "/hold", arena + "/holdLink"}};
-    auto outcomes = race(swaps, 1000, [&] { AnchoredFiles::remove("item", arena + "/hold"); }, EAGAIN);
-    EXPECT_GT(outcomes["done"], 0);
-    EXPECT_GT(outcomes["awaited"], 0) << "the swap never fell between inspection and open";
+    const auto [done, caught] = race(swaps, 1000, [&] { AnchoredFiles::remove("item", arena + "/hold"); }, EAGAIN);
+    EXPECT_GT(done, 0);
+    EXPECT_GT(caught, 0) << "the swap never fell between inspection and open";
 }
 
 TEST_F(AnchoredRaceTest, MoveToTrashNeverHandsOverAnythingOutsideTheItem) {
@@ -145,10 +139,10 @@ TEST_F(AnchoredRaceTest, MoveToTrashNeverHandsOverAnythingOutsideTheItem) {
                          {arena + "/hold/item/swap", arena + "/outside/decoy"},
                          {arena + "/hold", arena + "/holdLink"},
                          {arena + "/home/.Trash", arena + "/home/trashLink"}};
-    auto outcomes = race(swaps, 500, [&] {
+    const auto [done, caught] = race(swaps, 500, [&] {
         AnchoredFiles::moveToTrash("item", arena + "/hold", arena + "/home", attacker.uid, attacker.gid);
     });
-    EXPECT_GT(outcomes["done"], 0);
+    EXPECT_GT(done, 0);
 }
 
 }  // namespace
