@@ -36,18 +36,15 @@ std::vector<std::string_view> joined(std::initializer_list<std::string_view> ext
     return out;
 }
 
-const std::vector<std::string_view> starts =
-    joined({"/Users/bob", "/Volumes/Backup", "/tmp", "/Library/PrivilegedHelperTools"},
-           SafetyPolicy::removalRootTexts, SafetyPolicy::systemRoots, SafetyPolicy::systemRootExceptions);
-
-const std::vector<std::string_view> names =
-    joined({"com.apple.Safari", "com.kelto.Sorvane.Helper.plist", "Sorvane.app", "Contents", "Library", "Users",
-            "Mobile Documents", "com~apple~CloudDocs", ".Trash", "...", ".", "..", "", "Caf\u00e9", "Cafe\u0301",
-            "\u212Aeychains", "A\u030Angstro\u0308m"},
-           SafetyPolicy::libraryFolderNames, SafetyPolicy::userLibraryFolderNames,
-           SafetyPolicy::applicationsFolderNames, SafetyPolicy::protectedChildNames[0].names,
-           SafetyPolicy::protectedChildNames[1].names, SafetyPolicy::protectedChildNames[2].names,
-           StorageRemovalPolicy::homeFolders);
+const auto starts = joined({"/Users/bob", "/Volumes/Backup", "/tmp", "/Library/PrivilegedHelperTools"},
+                           SafetyPolicy::removalRootTexts, SafetyPolicy::systemRoots, SafetyPolicy::systemRootExceptions);
+const auto names = joined({"com.apple.Safari", "com.kelto.Sorvane.Helper.plist", "Sorvane.app", "Contents", "Library",
+                           "Users", "Mobile Documents", "com~apple~CloudDocs", ".Trash", "...", ".", "..", "",
+                           "Caf\u00e9", "Cafe\u0301", "\u212Aeychains", "A\u030Angstro\u0308m"},
+                          SafetyPolicy::libraryFolderNames, SafetyPolicy::userLibraryFolderNames,
+                          SafetyPolicy::applicationsFolderNames, SafetyPolicy::protectedChildNames[0].names,
+                          SafetyPolicy::protectedChildNames[1].names, SafetyPolicy::protectedChildNames[2].names,
+                          StorageRemovalPolicy::homeFolders);
 
 const std::vector<std::string> ownFiles = OwnFiles::protectedPaths(std::string("/Applications/Sorvane.app"));
 

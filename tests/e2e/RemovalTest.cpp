@@ -26,14 +26,17 @@ protected:
 };
 
 // The holding folder is resolved on the real folders: a folder that does not
-// resolve, or a link from an allowed place into a protected one, is refused
-// under the path as sent, and nothing changes.
+// resolve, a link from an allowed place into a protected one, or the startup
+// volume's alias in /Volumes, is refused under the path as sent, and nothing
+// changes.
 TEST_F(Removal, RefusedPathsAreNamedAndLeftUntouched) {
     makeFile("/System/Library/keep", "keep");
     makeSymlink("/System/Library", "/Library/Caches/com.example.toSystem");
     const std::vector<std::string> refused = {"/Library/Caches/com.example.toSystem/keep",
-                                              "/Library/Caches/com.example.NoSuchFolder/item"};
-    const Outcome expected = {{refused[0], notAllowed}, {refused[1], notAllowed}};
+                                              "/Library/Caches/com.example.NoSuchFolder/item",
+                                              "/Volumes/Macintosh HD/System/Library/keep"};
+    Outcome expected;
+    for (const auto& path : refused) expected[path] = notAllowed;
     EXPECT_EQ(removeItems(ann, refused, false), expected);
     EXPECT_EQ(removeChosenItems(ann, refused, true), expected);
     EXPECT_EQ(readFile("/System/Library/keep"), "keep");
