@@ -27,31 +27,19 @@ TEST(Confinement, ChangeableFoldersFromARootListing) {
 // Runs `attempt` in a child confined to `root` (executing only /bin/true) and
 // returns its errno, 0 on success; -1 when the kernel cannot confine.
 int confinedErrno(const std::string& root, const std::function<int()>& attempt) {
-    int report[2];
-    if (::pipe(report) != 0) return -2;
     const pid_t child = ::fork();
-    if (child == 0) {
-        int outcome = -1;
-        if (Confinement::apply(root, {"/bin/true"}) != 0) outcome = attempt() == 0 ? 0 : errno;
-        (void)!::write(report[1], &outcome, sizeof outcome);
-        ::_exit(0);
-    }
-    ::close(report[1]);
-    int outcome = -2;
-    if (::read(report[0], &outcome, sizeof outcome) != sizeof outcome) outcome = -2;
-    ::close(report[0]);
-    ::waitpid(child, nullptr, 0);
-    return outcome;
+    if (child == 0) ::_exit(Confinement::apply(root, {"/bin/true"}) == 0 ? 255 : attempt() == 0 ? 0 : errno);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
 }
 
 int spawnAndWait(const std::string& program) {
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
     pid_t pid = 0;
-    if (const int error = ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, nullptr); error != 0)
-        return errno = error, -1;
     int status = 0;
-    ::waitpid(pid, &status, 0);
-    return status == 0 ? 0 : (errno = ECHILD, -1);
+    if ((errno = ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, nullptr)) != 0) return -1;
+    return ::waitpid(pid, &status, 0) == pid && status == 0 ? 0 : -1;
 }
 
 // Library and Users may change; boot is a host folder. Which top-level folders
