@@ -29,39 +29,6 @@ constexpr FileTree::Owner attacker{501, 20};
 // Paths the attacker swaps, pairwise, with renameat2(RENAME_EXCHANGE).
 using Swaps = std::vector<std::pair<std::string, std::string>>;
 
-// Runs the swaps over and over, as the attacker's user, for its lifetime; it
-// is at work once constructed. Only its thread changes its credentials (the
-// raw system calls, unlike the library's, act on the calling thread alone).
-class Attacker {
-public:
-    explicit Attacker(const Swaps& swaps) : thread_([this, &swaps] { run(swaps); }) {
-        while (exchanges_.load() < 2 && !failedToDrop_.load()) std::this_thread::yield();
-    }
-    ~Attacker() { stop(); }
-    void stop() {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-    }
-    bool dropped() const { return !failedToDrop_.load(); }
-
-private:
-    void run(const Swaps& swaps) {
-        failedToDrop_ = ::syscall(SYS_setgroups, 0, nullptr) != 0 ||
-                        ::syscall(SYS_setresgid, attacker.gid, attacker.gid, attacker.gid) != 0 ||
-                        ::syscall(SYS_setresuid, attacker.uid, attacker.uid, attacker.uid) != 0;
-        // Each pair is swapped twice in a row: out, and back again.
-        for (size_t step = 0; !failedToDrop_ && !stop_.load(std::memory_order_relaxed); ++step, ++exchanges_) {
-            const auto& [a, b] = swaps[(step / 2) % swaps.size()];
-            ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
-        }
-    }
-
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> failedToDrop_{false};
-    std::atomic<long> exchanges_{0};
-    std::thread thread_;
-};
-
 class AnchoredRaceTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -96,19 +63,34 @@ protected:
         }
     }
 
-    // Runs the operation against the attacker, `rounds` times (up to four
+    // Runs the operation while the attacker swaps, `rounds` times (up to four
     // times as many until it has once failed with `awaited`); returns how many
-    // rounds it completed and how many failed with `awaited`.
+    // rounds it completed and how many failed with `awaited`. Only the
+    // attacker's thread drops root: the raw system calls, unlike the
+    // library's, act on the calling thread alone.
     std::pair<int, int> race(const Swaps& swaps, int rounds, const std::function<void()>& operation, int awaited = 0) {
         int done = 0, caught = 0;
         for (int round = 0; round < rounds || (caught == 0 && awaited != 0 && round < 4 * rounds); ++round) {
             makeArena();
-            Attacker running(swaps);
-            if (!running.dropped()) ADD_FAILURE() << "the attacker could not drop root";
-            const auto failure = FileTree::failureOf(operation);
+            std::atomic<long> exchanges{0};
+            std::atomic<bool> dropped{true};
+            std::jthread attacking([&](std::stop_token stop) {
+                dropped = ::syscall(SYS_setgroups, 0, nullptr) == 0 &&
+                          ::syscall(SYS_setresgid, attacker.gid, attacker.gid, attacker.gid) == 0 &&
+                          ::syscall(SYS_setresuid, attacker.uid, attacker.uid, attacker.uid) == 0;
+                // Each pair is swapped twice in a row: out, and back again.
+                for (size_t step = 0; dropped && !stop.stop_requested(); ++step, ++exchanges) {
+                    const auto& [a, b] = swaps[(step / 2) % swaps.size()];
+                    ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+                }
+            });
+            while (exchanges < 2 && dropped) std::this_thread::yield();
+            const auto failure = dropped ? FileTree::failureOf(operation) : std::nullopt;
+            attacking.request_stop();
+            attacking.join();
+            if (!dropped) ADD_FAILURE() << "the attacker could not drop root";
             done += !failure;
             caught += failure && failure->code == awaited;
-            running.stop();
             if (snapshotOf(scratch / "canary") != canaries) ADD_FAILURE() << "round " << round << " reached a canary";
             if (HasFailure()) break;
         }
@@ -128,7 +110,7 @@ TEST_F(AnchoredRaceTest, RemovalNeverReachesOutsideTheTree) {
                          {arena + "/hold/item/swap", arena + "/outside/link"},
                          {arena + "/hold/item/swap", arena + "/outside/decoy"},
                          {arena + "/hold", arena + "/holdLink"}};
-    const auto [done, caught] = race(swaps, 1000, [&] { AnchoredFiles::remove("item", arena + "/hold"); }, EAGAIN);
+    const auto [done, caught] = race(swaps, 600, [&] { AnchoredFiles::remove("item", arena + "/hold"); }, EAGAIN);
     EXPECT_GT(done, 0);
     EXPECT_GT(caught, 0) << "the swap never fell between inspection and open";
 }
@@ -139,7 +121,7 @@ TEST_F(AnchoredRaceTest, MoveToTrashNeverHandsOverAnythingOutsideTheItem) {
                          {arena + "/hold/item/swap", arena + "/outside/decoy"},
                          {arena + "/hold", arena + "/holdLink"},
                          {arena + "/home/.Trash", arena + "/home/trashLink"}};
-    const auto [done, caught] = race(swaps, 500, [&] {
+    const auto [done, caught] = race(swaps, 300, [&] {
         AnchoredFiles::moveToTrash("item", arena + "/hold", arena + "/home", attacker.uid, attacker.gid);
     });
     EXPECT_GT(done, 0);
