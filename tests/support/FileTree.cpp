@@ -114,13 +114,11 @@ std::vector<std::string> namesIn(const std::string& folder) {
 
 std::string systemMessage(int code) { return std::strerror(code); }
 
-std::optional<AnchoredFiles::Failure> failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const AnchoredFiles::Failure& failure) {
-        return failure;
-    }
+std::optional<AnchoredFiles::Failure> failureOf(const std::function<void()>& operation) try {
+    operation();
     return std::nullopt;
+} catch (const AnchoredFiles::Failure& failure) {
+    return failure;
 }
 
 }  // namespace FileTree
