@@ -37,7 +37,8 @@ std::vector<std::string_view> joined(std::initializer_list<std::string_view> ext
 }
 
 const auto starts = joined({"/Users/bob", "/Volumes/Backup", "/tmp", "/Library/PrivilegedHelperTools"},
-                           SafetyPolicy::removalRootTexts, SafetyPolicy::systemRoots, SafetyPolicy::systemRootExceptions);
+                           SafetyPolicy::removalRootTexts, SafetyPolicy::systemRoots,
+                           SafetyPolicy::systemRootExceptions);
 const auto names = joined({"com.apple.Safari", "com.kelto.Sorvane.Helper.plist", "Sorvane.app", "Contents", "Library",
                            "Users", "Mobile Documents", "com~apple~CloudDocs", ".Trash", "...", ".", "..", "",
                            "Caf\u00e9", "Cafe\u0301", "\u212Aeychains", "A\u030Angstro\u0308m"},

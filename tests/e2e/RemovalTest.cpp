@@ -52,9 +52,9 @@ TEST_F(Removal, AllowedItemsAreDeletedAndFailuresNamedUnderThePathAsSent) {
     EXPECT_EQ(removeItems(ann, {"/Library/Caches/com.example.Tree", "/Library/Caches/com.example.logs/com.example.log",
                                 "/Library/Caches/com.example.Tree"}, false),
               (Outcome{{"/Library/Caches/com.example.Tree", failure("stat com.example.Tree", ENOENT)}}));
-    EXPECT_EQ(removeChosenItems(ann, {"/Users/ann/Desktop/Folder/", "/Users/ann/Desktop/Missing/", "/Volumes/Backup/old"},
-                                false),
-              (Outcome{{"/Users/ann/Desktop/Missing/", failure("stat Missing", ENOENT)}}));
+    const std::vector<std::string> chosen = {"/Users/ann/Desktop/Folder/", "/Users/ann/Desktop/Missing/",
+                                             "/Volumes/Backup/old"};
+    EXPECT_EQ(removeChosenItems(ann, chosen, false), (Outcome{{chosen[1], failure("stat Missing", ENOENT)}}));
     for (const char* gone : {"/Library/Logs/com.example.log", "/Users/ann/Desktop/Folder", "/Volumes/Backup/old"})
         EXPECT_FALSE(exists(gone)) << gone;
     EXPECT_TRUE(isSymlink("/Library/Caches/com.example.logs"));  // the item goes, through the resolved folder
@@ -85,7 +85,8 @@ TEST_F(Removal, APathHoldingNULFailsWholeUnderItsOwnKey) {
     using namespace std::string_literals;
     const std::string thesis = "/Users/ann/Desktop/Thesis\0.bak"s;
     const std::string climbing = "/Library/Caches/com.example.held\0/../../../System"s;
-    const Wire::Request request{7, Wire::Selector::removeChosenItems, {std::vector<std::string>{thesis, climbing}, false}};
+    const Wire::Request request{7, Wire::Selector::removeChosenItems,
+                                {std::vector<std::string>{thesis, climbing}, false}};
     EXPECT_TRUE(WireClient::runAs(ann, {{request, Wire::TextDictionary{{thesis, failure("remove", EINVAL)},
                                                                        {climbing, notAllowed}}}}, 1));
     EXPECT_TRUE(exists("/Users/ann/Desktop/Thesis"));

@@ -77,7 +77,8 @@ TEST_F(AnchoredMountTest, FailuresAcrossAndOnAnotherVolume) {
               (Failure{"move item", EXDEV}));
     EXPECT_TRUE(FileTree::exists(scratch / "volume/item"));
 
-    ASSERT_EQ(::mount(nullptr, mount.path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+    ASSERT_EQ(::mount(nullptr, mount.path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+        << std::strerror(errno);
     EXPECT_EQ(failureOf([&] { AnchoredFiles::openTrash(scratch / "volume/home", user.uid, user.gid); }),
               (Failure{"create .Trash", EROFS}));
     for (const auto& [name, failed] : {std::pair{"file", "file"}, {"empty", "empty"}, {"tree", "only"}})

@@ -30,7 +30,8 @@ protected:
         EXPECT_TRUE(IsSkipped() || openDescriptorCount() == descriptorsBefore) << "a descriptor leaked";
     }
     std::optional<Failure> moveToTrash(const std::string& name) {
-        return failureOf([&] { AnchoredFiles::moveToTrash(name, scratch / "hold", scratch / "home", user.uid, user.gid); });
+        const std::string hold = scratch / "hold", home = scratch / "home";
+        return failureOf([&] { AnchoredFiles::moveToTrash(name, hold, home, user.uid, user.gid); });
     }
 
     ScratchFolder scratch{"/dev/shm"};  // trees of thousands of entries: a memory file system keeps them quick
@@ -98,7 +99,8 @@ TEST_F(AnchoredFilesTest, FailuresLeaveEverythingInPlace) {
     FileTree::makeFile(scratch / "hold/item");
     FileTree::makeFolder(scratch / "elsewhere", user, 0700);
     FileTree::makeSymlink(scratch / "hold", scratch / "holdLink");
-    for (const char* home : {"link", "file", "root", "other", "plain"}) FileTree::makeFolder(scratch / home, user, 0750);
+    for (const char* home : {"link", "file", "root", "other", "plain"})
+        FileTree::makeFolder(scratch / home, user, 0750);
     FileTree::makeSymlink(scratch / "elsewhere", scratch / "link/.Trash");
     FileTree::makeFile(scratch / "file/.Trash", "", user);
     FileTree::makeFolder(scratch / "root/.Trash", {}, 0700);

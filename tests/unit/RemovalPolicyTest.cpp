@@ -39,7 +39,8 @@ TEST(RemovalPolicy, FoundItems) {
         {"/private/var/db/receipts/com.apple.pkg.Foo.bom", false}, {"/tmp/x", false}, {"/private/tmp/x", true},
         {"/Applications/Games/Foo.app", true}, {"/Applications/Foo.APP/Contents/Library/Bar.App", false},
         {"/Applications/Games/readme.txt", false}, {"/Applications/.DS_Store", false},
-        {"/Applications/utilities", false}, {"/Applications/Utilities/Foo.app", true}, {"/Library/\u212Aeychains", false},
+        {"/Applications/utilities", false}, {"/Applications/Utilities/Foo.app", true},
+        {"/Library/\u212Aeychains", false},
         // The longest removal root decides; each kind of protected name, in other letter case.
         {"/Library/Caches", false}, {"/Library/Audio/x", false}, {"/Library/Audio/Plug-Ins/VST3/x.vst3", true},
         {"/Library/Caches/COM.APPLE.x/y", false}, {"/Applications/com.apple.x", true}, {"/Library/Safari", true},
@@ -62,7 +63,8 @@ TEST(RemovalPolicy, HomeFolderAndHoldingFolder) {
         {"/Users/bob/x.txt", "/Users/bob//", "", false}, {"/Users/bob/x.txt", nullptr, "", false},
         {"/Users/Shared/foo", nullptr, "", true},
         // Home folders compare after composition, on both sides, in their letter case.
-        {"/Users/Jos\u00e9/x.txt", "/Users/Jose\u0301", "", true}, {"/Users/JOS\u00c9/x.txt", "/Users/Jos\u00e9", "", false},
+        {"/Users/Jos\u00e9/x.txt", "/Users/Jose\u0301", "", true},
+        {"/Users/JOS\u00c9/x.txt", "/Users/Jos\u00e9", "", false},
         {"/Users/Jos\u00e9/Library/Caches", "/Users/Jose\u0301", "", false},
         // Both the path as sent and the path through its resolved holding folder must pass.
         {"/Library/Caches/Foo/x", "/Users/bob", "/System/Library", false},
