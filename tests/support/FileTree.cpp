@@ -62,7 +62,8 @@ std::size_t makeWideTree(const std::string& root, std::size_t folders, std::size
         std::error_code error;
         fs::create_directories(folder, error);
         EXPECT_FALSE(error) << folder << ": " << error.message();
-        for (std::size_t f = 0; f < filesPerFolder; ++f) std::ofstream(folder + "/f" + std::to_string(f));
+        for (std::size_t f = 0; f < filesPerFolder; ++f)
+            EXPECT_TRUE(std::ofstream(folder + "/f" + std::to_string(f)).good()) << folder;
     }
     return folders * filesPerFolder;
 }
