@@ -13,6 +13,7 @@ constexpr std::string_view magic = "bplist00";
 constexpr std::size_t trailerLength = 32;
 
 uint64_t bigEndian(const unsigned char* bytes, std::size_t width) {
+    if (width == 1) return bytes[0];  // the width of a small list's offsets and references
     uint64_t value = 0;
     for (std::size_t i = 0; i < width; ++i) value = (value << 8) | bytes[i];
     return value;
@@ -56,11 +57,15 @@ bool decodeUTF16(const unsigned char* bytes, uint64_t units, std::string* out) {
     return true;
 }
 
-// The objects a walk has still to look at, with their depth: in place for a
-// message's few, on the heap beyond.
+// The objects a walk has still to look at: in place for a message's few, on
+// the heap beyond.
 class PendingObjects {
 public:
-    using Item = std::pair<uint64_t, std::size_t>;
+    struct Item {
+        uint64_t index;
+        std::size_t depth;
+        bool isKey;  // a dictionary key, which must be a string
+    };
 
     bool empty() const { return fewCount_ == 0 && many_.empty(); }
     void push(Item item) {
@@ -203,11 +208,11 @@ bool Document::judge(std::size_t maxDepth, std::size_t budget) const {
     if (!usable_) return false;
     uint64_t cost = referenceCost;
     PendingObjects pending;
-    pending.push({top_, 1});
+    pending.push({top_, 1, false});
     while (!pending.empty()) {
-        const auto [index, depth] = pending.pop();
+        const auto [index, depth, isKey] = pending.pop();
         const Node object = node(index);
-        if (object.document_ == nullptr) return false;
+        if (object.document_ == nullptr || (isKey && object.type_ != Type::string)) return false;
         if (object.type_ == Type::string) {
             // A UTF-16 unit becomes at most three bytes of UTF-8.
             cost += object.utf16_ ? 3 * object.count_ : object.count_;
@@ -222,11 +227,7 @@ bool Document::judge(std::size_t maxDepth, std::size_t budget) const {
         if (cost > budget) return false;
         for (uint64_t i = 0; i < references; ++i) {
             const uint64_t child = bigEndian(bytes_ + object.start_ + i * referenceWidth_, referenceWidth_);
-            if (dictionary && i < object.count_) {
-                const Node key = node(child);
-                if (key.document_ == nullptr || key.type_ != Type::string) return false;
-            }
-            pending.push({child, depth + 1});
+            pending.push({child, depth + 1, dictionary && i < object.count_});
         }
     }
     return true;
@@ -280,11 +281,20 @@ std::size_t widthFor(uint64_t largest) {
     return 8;
 }
 
-void appendBigEndian(uint64_t value, std::size_t width, std::string& out) {
-    char bytes[8];
-    for (std::size_t i = 0; i < width; ++i) bytes[i] = static_cast<char>((value >> (8 * (width - 1 - i))) & 0xFF);
-    out.append(bytes, width);
+// Writes `value` as `width` big-endian bytes at `at`; returns the byte after.
+char* putBigEndian(uint64_t value, std::size_t width, char* at) {
+    for (std::size_t i = width; i-- > 0;) *at++ = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return at;
 }
+
+// Makes room for `count` more bytes at the end of `out`; returns the first.
+char* grow(std::string& out, std::size_t count) {
+    const std::size_t size = out.size();
+    out.resize(size + count);
+    return out.data() + size;
+}
+
+void appendBigEndian(uint64_t value, std::size_t width, std::string& out) { putBigEndian(value, width, grow(out, width)); }
 
 // The UTF-16 units of well-formed UTF-8: how many, and appended big-endian.
 std::size_t utf16Length(std::string_view text) {
@@ -393,7 +403,8 @@ uint64_t Writer::putDictionary(std::span<const uint64_t> keysThenValues) {
 uint64_t Writer::putContainer(unsigned type, std::size_t count, std::span<const uint64_t> references) {
     const uint64_t index = begin();
     putMarker(type, count);
-    for (const uint64_t reference : references) appendBigEndian(reference, referenceWidth_, out_);
+    char* at = grow(out_, references.size() * referenceWidth_);
+    for (const uint64_t reference : references) at = putBigEndian(reference, referenceWidth_, at);
     return index;
 }
 
@@ -406,8 +417,9 @@ void Writer::putNumber(uint64_t number) {
         return;
     }
     const std::size_t width = widthFor(number);
-    out_ += static_cast<char>(0x10 | (width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3));
-    appendBigEndian(number, width, out_);
+    char* at = grow(out_, 1 + width);
+    *at = static_cast<char>(0x10 | (width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3));
+    putBigEndian(number, width, at + 1);
 }
 
 void Writer::putMarker(unsigned type, std::size_t count) {
@@ -422,14 +434,14 @@ void Writer::putMarker(unsigned type, std::size_t count) {
 void Writer::finish(uint64_t top) {
     const uint64_t tableStart = out_.size() - base_;
     const std::size_t offsetWidth = widthFor(objectCount_ == 0 ? 0 : offsets_[objectCount_ - 1]);
-    out_.reserve(out_.size() + objectCount_ * offsetWidth + trailerLength);
-    for (std::size_t i = 0; i < objectCount_; ++i) appendBigEndian(offsets_[i], offsetWidth, out_);
-    out_.append(6, '\0');
-    out_ += static_cast<char>(offsetWidth);
-    out_ += static_cast<char>(referenceWidth_);
-    appendBigEndian(objectCount_, 8, out_);
-    appendBigEndian(top, 8, out_);
-    appendBigEndian(tableStart, 8, out_);
+    char* at = grow(out_, objectCount_ * offsetWidth + trailerLength);
+    for (std::size_t i = 0; i < objectCount_; ++i) at = putBigEndian(offsets_[i], offsetWidth, at);
+    at = putBigEndian(0, 6, at);
+    *at++ = static_cast<char>(offsetWidth);
+    *at++ = static_cast<char>(referenceWidth_);
+    at = putBigEndian(objectCount_, 8, at);
+    at = putBigEndian(top, 8, at);
+    putBigEndian(tableStart, 8, at);
 }
 
 }  // namespace BinaryPropertyList
