@@ -187,7 +187,8 @@ bool Document::withLength(Node& found, unsigned info, std::size_t unitWidth) con
         count = bigEndian(bytes_ + position + 1, width);
         position += 1 + width;
     }
-    if (count > (tableStart_ - position) / unitWidth) return false;
+    const std::size_t room = tableStart_ - position;
+    if (count > (unitWidth == 1 ? room : room / unitWidth)) return false;
     found.count_ = count;
     found.start_ = position;
     return true;
