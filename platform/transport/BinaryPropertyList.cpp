@@ -197,10 +197,7 @@ bool Document::withLength(Node& found, unsigned info, std::size_t unitWidth) con
 bool Document::wellFormed(const Node& string) const {
     const unsigned char* units = bytes_ + string.start_;
     if (string.utf16_) return decodeUTF16(units, string.count_, nullptr);
-    for (uint64_t i = 0; i < string.count_; ++i) {
-        if (units[i] > 0x7F) return false;
-    }
-    return true;
+    return UnicodeText::isASCII(std::string_view(reinterpret_cast<const char*>(units), string.count_));
 }
 
 // A container's references are paid for before they are followed, so the
@@ -367,9 +364,11 @@ uint64_t Writer::putString(std::string_view text) {
     if (const uint64_t* known = knownString(text)) return *known;
     const uint64_t index = begin();
     if (fewStringCount_ < fewStrings_.size() && manyStrings_.empty()) {
-        fewStrings_[fewStringCount_++] = {text, index};
+        fewStrings_[fewStringCount_++] = {text.data(), text.size(), index};
     } else {
-        if (manyStrings_.empty()) manyStrings_.insert(fewStrings_.begin(), fewStrings_.end());
+        if (manyStrings_.empty()) {
+            for (const auto& known : fewStrings_) manyStrings_.emplace(std::string_view(known.data, known.size), known.index);
+        }
         manyStrings_.emplace(text, index);
     }
     if (UnicodeText::isASCII(text)) {
@@ -390,7 +389,7 @@ uint64_t* Writer::knownString(std::string_view text) {
         return found == manyStrings_.end() ? nullptr : &found->second;
     }
     for (std::size_t i = 0; i < fewStringCount_; ++i) {
-        if (fewStrings_[i].first == text) return &fewStrings_[i].second;
+        if (std::string_view(fewStrings_[i].data, fewStrings_[i].size) == text) return &fewStrings_[i].index;
     }
     return nullptr;
 }

@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 // Binary property lists ("bplist00") of the values messages use: integers,
@@ -135,7 +134,12 @@ private:
     uint64_t* offsets_;
     std::size_t objectCount_ = 0;
     // Strings written so far: a few are looked for one by one, more by hash.
-    std::array<std::pair<std::string_view, uint64_t>, fewObjects> fewStrings_;
+    struct KnownString {
+        const char* data;
+        std::size_t size;
+        uint64_t index;
+    };
+    std::array<KnownString, fewObjects> fewStrings_;  // the first fewStringCount_ are set
     std::size_t fewStringCount_ = 0;
     std::unordered_map<std::string_view, uint64_t> manyStrings_;
 };
