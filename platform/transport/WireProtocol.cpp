@@ -1,6 +1,7 @@
 #include "platform/transport/WireProtocol.h"
 
 #include "platform/transport/BinaryPropertyList.h"
+#include "shared/UnicodeText.h"
 
 #include <span>
 #include <utility>
@@ -96,6 +97,56 @@ void putHeader(std::string& frame) {
     for (std::size_t i = 0; i < headerLength; ++i) frame[i] = static_cast<char>((length >> (8 * (3 - i))) & 0xff);
 }
 
+// The common replies, a short ASCII text (the version) or a truth value, put
+// together from their fixed parts: the same bytes as the writer's, without
+// its bookkeeping. False for any other reply.
+bool encodeShortReply(uint64_t id, const ReplyValue& value, std::string& frame) {
+    const auto* text = std::get_if<std::string>(&value);
+    const auto* flag = std::get_if<bool>(&value);
+    // The writer writes equal strings once: a text equal to a key is left to it.
+    if (flag == nullptr && (text == nullptr || text->size() >= 15 || *text == "id" || *text == "reply" ||
+                            !UnicodeText::isASCII(*text)))
+        return false;
+    char number[17];  // the id as the writer puts an integer: a marker, then big-endian bytes
+    std::size_t numberLength = 0;
+    if (id > static_cast<uint64_t>(INT64_MAX)) {
+        number[0] = '\x14';
+        for (std::size_t i = 0; i < 16; ++i) number[1 + i] = i < 8 ? '\0' : static_cast<char>(id >> (8 * (15 - i)));
+        numberLength = 17;
+    } else {
+        const unsigned power = id <= 0xFF ? 0 : id <= 0xFFFF ? 1 : id <= 0xFFFFFFFF ? 2 : 3;
+        const std::size_t width = std::size_t{1} << power;
+        number[0] = static_cast<char>(0x10 | power);
+        for (std::size_t i = 0; i < width; ++i) number[1 + i] = static_cast<char>(id >> (8 * (width - 1 - i)));
+        numberLength = 1 + width;
+    }
+    // Objects: 0 "id", 1 the id, 2 "reply", 3 the value, 4 the message; all
+    // within 255 bytes, so offsets and references take one byte each.
+    const std::size_t idAt = 8, numberAt = 11, replyAt = numberAt + numberLength, valueAt = replyAt + 6;
+    const std::size_t messageAt = valueAt + (text != nullptr ? 1 + text->size() : 1);
+    const std::size_t tableAt = messageAt + 5;
+    frame.assign(headerLength, '\0');
+    frame.append("bplist00\x52id", 11);
+    frame.append(number, numberLength);
+    frame.append("\x55reply", 6);
+    if (text != nullptr) {
+        frame += static_cast<char>(0x50 | text->size());
+        frame += *text;
+    } else {
+        frame += *flag ? '\x09' : '\x08';
+    }
+    frame.append("\xD2\x00\x02\x01\x03", 5);
+    const char table[] = {static_cast<char>(idAt), static_cast<char>(numberAt), static_cast<char>(replyAt),
+                          static_cast<char>(valueAt), static_cast<char>(messageAt)};
+    frame.append(table, sizeof table);
+    // The trailer: widths of offsets and references, 5 objects, the top is 4, where the table starts.
+    char trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 4};
+    trailer[31] = static_cast<char>(tableAt);
+    frame.append(trailer, sizeof trailer);
+    putHeader(frame);
+    return true;
+}
+
 }  // namespace
 
 std::string socketPath(std::string_view machServiceName) {
@@ -126,6 +177,7 @@ std::string encodeRequest(const Request& request) {
 }
 
 void encodeReply(uint64_t id, const ReplyValue& value, std::string& frame) {
+    if (encodeShortReply(id, value, frame)) return;
     const auto* text = std::get_if<std::string>(&value);
     const auto* texts = std::get_if<TextDictionary>(&value);
     std::size_t textBytes = text != nullptr ? text->size() : 0;
