@@ -2,6 +2,7 @@
 
 #include "shared/UnicodeText.h"
 
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 
@@ -13,10 +14,21 @@ constexpr std::string_view magic = "bplist00";
 constexpr std::size_t trailerLength = 32;
 
 uint64_t bigEndian(const unsigned char* bytes, std::size_t width) {
-    if (width == 1) return bytes[0];  // the width of a small list's offsets and references
-    uint64_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | bytes[i];
-    return value;
+    switch (width) {
+    case 1:
+        return bytes[0];  // the width of a small list's offsets and references
+    case 8: {
+        uint64_t value;
+        std::memcpy(&value, bytes, 8);
+        if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap64(value);
+        return value;
+    }
+    default: {
+        uint64_t value = 0;
+        for (std::size_t i = 0; i < width; ++i) value = (value << 8) | bytes[i];
+        return value;
+    }
+    }
 }
 
 bool isSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
