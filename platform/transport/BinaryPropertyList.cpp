@@ -2,7 +2,9 @@
 
 #include "shared/UnicodeText.h"
 
-#include <unordered_map>
+#include <bit>
+#include <cstring>
+#include <stdexcept>
 
 namespace BinaryPropertyList {
 
@@ -12,23 +14,22 @@ constexpr std::string_view magic = "bplist00";
 constexpr std::size_t trailerLength = 32;
 
 uint64_t bigEndian(const unsigned char* bytes, std::size_t width) {
-    uint64_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | bytes[i];
-    return value;
+    switch (width) {
+    case 1:
+        return bytes[0];  // the width of a small list's offsets and references
+    case 8: {
+        uint64_t value;
+        std::memcpy(&value, bytes, 8);
+        if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap64(value);
+        return value;
+    }
+    default: {
+        uint64_t value = 0;
+        for (std::size_t i = 0; i < width; ++i) value = (value << 8) | bytes[i];
+        return value;
+    }
+    }
 }
-
-// ---- Reading ----
-
-enum class Kind { other, boolean, integer, ascii, utf16, array, dictionary };
-
-// One object's marker, read and checked against the bounds of the object area.
-struct Object {
-    Kind kind = Kind::other;
-    uint64_t count = 0;     // integer: the value; boolean: 0 or 1; strings: units; containers: entries
-    std::size_t start = 0;  // first byte after the marker and any length
-};
-
-bool isString(Kind kind) { return kind == Kind::ascii || kind == Kind::utf16; }
 
 bool isSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 bool isHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -68,206 +69,220 @@ bool decodeUTF16(const unsigned char* bytes, uint64_t units, std::string* out) {
     return true;
 }
 
-class Reader {
+// The objects a walk has still to look at: in place for a message's few, on
+// the heap beyond.
+class PendingObjects {
 public:
-    explicit Reader(std::string_view text) : bytes_(reinterpret_cast<const unsigned char*>(text.data())) {
-        if (text.size() < magic.size() + trailerLength || text.substr(0, magic.size()) != magic) return;
-        const unsigned char* trailer = bytes_ + text.size() - trailerLength;
-        offsetWidth_ = trailer[6];
-        referenceWidth_ = trailer[7];
-        objectCount_ = bigEndian(trailer + 8, 8);
-        top_ = bigEndian(trailer + 16, 8);
-        const uint64_t tableStart = bigEndian(trailer + 24, 8);
-        const std::size_t tableEnd = text.size() - trailerLength;
-        if (offsetWidth_ < 1 || offsetWidth_ > 8 || referenceWidth_ < 1 || referenceWidth_ > 8) return;
-        if (objectCount_ == 0 || top_ >= objectCount_) return;
-        if (tableStart <= magic.size() || tableStart >= tableEnd) return;
-        if (objectCount_ > (tableEnd - tableStart) / offsetWidth_) return;
-        tableStart_ = static_cast<std::size_t>(tableStart);
-        usable_ = true;
+    struct Item {
+        uint64_t index;
+        std::size_t depth;
+        bool isKey;  // a dictionary key, which must be a string
+    };
+
+    bool empty() const { return fewCount_ == 0 && many_.empty(); }
+    void push(Item item) {
+        if (fewCount_ < few_.size()) few_[fewCount_++] = item;
+        else many_.push_back(item);
     }
-
-    bool usable() const { return usable_; }
-    uint64_t top() const { return top_; }
-
-    std::optional<Object> object(uint64_t index) const {
-        if (index >= objectCount_) return std::nullopt;
-        const uint64_t offset = bigEndian(bytes_ + tableStart_ + index * offsetWidth_, offsetWidth_);
-        if (offset < magic.size() || offset >= tableStart_) return std::nullopt;
-        const unsigned marker = bytes_[offset];
-        const unsigned info = marker & 0x0F;
-        Object found;
-        found.start = static_cast<std::size_t>(offset) + 1;
-        const std::size_t room = tableStart_ - found.start;
-        switch (marker >> 4) {
-        case 0x0:
-            if (info == 0x8 || info == 0x9) {
-                found.kind = Kind::boolean;
-                found.count = info == 0x9 ? 1 : 0;
-                return found;
-            }
-            if (info == 0x0 || info == 0xF) return found;
-            return std::nullopt;
-        case 0x1: {
-            if (info > 4) return std::nullopt;
-            const std::size_t width = std::size_t{1} << info;
-            if (width > room) return std::nullopt;
-            if (width == 16 && bigEndian(bytes_ + found.start, 8) != 0) return found;
-            found.kind = Kind::integer;
-            found.count = width == 16 ? bigEndian(bytes_ + found.start + 8, 8) : bigEndian(bytes_ + found.start, width);
-            return found;
-        }
-        case 0x2:
-            if (info > 3 || (std::size_t{1} << info) > room) return std::nullopt;
-            return found;
-        case 0x3:
-            if (info != 3 || 8 > room) return std::nullopt;
-            return found;
-        case 0x4:
-            return withLength(found, info, 1) ? std::optional(found) : std::nullopt;
-        case 0x5:
-            found.kind = Kind::ascii;
-            return withLength(found, info, 1) ? std::optional(found) : std::nullopt;
-        case 0x6:
-            found.kind = Kind::utf16;
-            return withLength(found, info, 2) ? std::optional(found) : std::nullopt;
-        case 0x8:
-            if (info + std::size_t{1} > room) return std::nullopt;
-            return found;
-        case 0xA:
-            found.kind = Kind::array;
-            return withLength(found, info, referenceWidth_) ? std::optional(found) : std::nullopt;
-        case 0xC:
-            return withLength(found, info, referenceWidth_) ? std::optional(found) : std::nullopt;
-        case 0xD:
-            found.kind = Kind::dictionary;
-            return withLength(found, info, 2 * referenceWidth_) ? std::optional(found) : std::nullopt;
-        default:
-            return std::nullopt;
-        }
-    }
-
-    uint64_t reference(const Object& container, uint64_t i) const {
-        return bigEndian(bytes_ + container.start + i * referenceWidth_, referenceWidth_);
-    }
-
-    // Whether the string's units are well-formed.
-    bool wellFormed(const Object& string) const {
-        const unsigned char* units = bytes_ + string.start;
-        if (string.kind == Kind::utf16) return decodeUTF16(units, string.count, nullptr);
-        for (uint64_t i = 0; i < string.count; ++i) {
-            if (units[i] > 0x7F) return false;
-        }
-        return true;
-    }
-
-    std::string text(const Object& string) const {
-        const char* units = reinterpret_cast<const char*>(bytes_ + string.start);
-        if (string.kind == Kind::ascii) return std::string(units, string.count);
-        std::string decoded;
-        decoded.reserve(string.count);
-        decodeUTF16(bytes_ + string.start, string.count, &decoded);
-        return decoded;
+    Item pop() {
+        if (many_.empty()) return few_[--fewCount_];
+        const Item item = many_.back();
+        many_.pop_back();
+        return item;
     }
 
 private:
-    // Reads the count that follows the marker (in the marker itself below 15)
-    // and checks that `count` units of `unitWidth` bytes fit before the table.
-    bool withLength(Object& found, unsigned info, std::size_t unitWidth) const {
-        uint64_t count = info;
-        std::size_t position = found.start;
-        if (info == 0xF) {
-            if (position >= tableStart_ || (bytes_[position] >> 4) != 0x1) return false;
-            const std::size_t width = std::size_t{1} << (bytes_[position] & 0x0F);
-            if (width > 8 || position + 1 + width > tableStart_) return false;
-            count = bigEndian(bytes_ + position + 1, width);
-            position += 1 + width;
-        }
-        if (count > (tableStart_ - position) / unitWidth) return false;
-        found.count = count;
-        found.start = position;
-        return true;
-    }
-
-    const unsigned char* bytes_;
-    std::size_t offsetWidth_ = 0;
-    std::size_t referenceWidth_ = 0;
-    uint64_t objectCount_ = 0;
-    uint64_t top_ = 0;
-    std::size_t tableStart_ = 0;
-    bool usable_ = false;
+    std::array<Item, 32> few_;
+    std::size_t fewCount_ = 0;
+    std::vector<Item> many_;
 };
 
-// Walks every reference from the top without copying anything: checks each
-// object reached, the depth of containers and the cost of the whole. A
-// container's references are paid for before they are followed, so the walk
-// stops as soon as the budget is spent, however the objects are shared.
-bool judge(const Reader& reader, std::size_t maxDepth, std::size_t budget) {
+}  // namespace
+
+// ---- Reading ----
+
+Document::Document(std::string_view text) : bytes_(reinterpret_cast<const unsigned char*>(text.data())) {
+    if (text.size() < magic.size() + trailerLength || text.substr(0, magic.size()) != magic) return;
+    const unsigned char* trailer = bytes_ + text.size() - trailerLength;
+    offsetWidth_ = trailer[6];
+    referenceWidth_ = trailer[7];
+    objectCount_ = bigEndian(trailer + 8, 8);
+    top_ = bigEndian(trailer + 16, 8);
+    const uint64_t tableStart = bigEndian(trailer + 24, 8);
+    const std::size_t tableEnd = text.size() - trailerLength;
+    if (offsetWidth_ < 1 || offsetWidth_ > 8 || referenceWidth_ < 1 || referenceWidth_ > 8) return;
+    if (objectCount_ == 0 || top_ >= objectCount_) return;
+    if (tableStart <= magic.size() || tableStart >= tableEnd) return;
+    if (objectCount_ > (tableEnd - tableStart) / offsetWidth_) return;
+    tableStart_ = static_cast<std::size_t>(tableStart);
+    usable_ = true;
+}
+
+// The object at `index`, its marker checked against the bounds of the object
+// area; a node of no document when it is not one.
+Node Document::node(uint64_t index) const {
+    Node found;
+    if (!usable_ || index >= objectCount_) return found;
+    const uint64_t offset = bigEndian(bytes_ + tableStart_ + index * offsetWidth_, offsetWidth_);
+    if (offset < magic.size() || offset >= tableStart_) return found;
+    const unsigned marker = bytes_[offset];
+    const unsigned info = marker & 0x0F;
+    found.start_ = static_cast<std::size_t>(offset) + 1;
+    const std::size_t room = tableStart_ - found.start_;
+    bool fits = false;
+    switch (marker >> 4) {
+    case 0x0:
+        fits = info == 0x0 || info == 0x8 || info == 0x9 || info == 0xF;
+        if (info == 0x8 || info == 0x9) {
+            found.type_ = Type::boolean;
+            found.count_ = info == 0x9 ? 1 : 0;
+        }
+        break;
+    case 0x1: {
+        if (info > 4) break;
+        const std::size_t width = std::size_t{1} << info;
+        fits = width <= room;
+        if (!fits || (width == 16 && bigEndian(bytes_ + found.start_, 8) != 0)) break;
+        found.type_ = Type::integer;
+        found.count_ = width == 16 ? bigEndian(bytes_ + found.start_ + 8, 8) : bigEndian(bytes_ + found.start_, width);
+        break;
+    }
+    case 0x2:
+        fits = info <= 3 && (std::size_t{1} << info) <= room;
+        break;
+    case 0x3:
+        fits = info == 3 && 8 <= room;
+        break;
+    case 0x4:
+        fits = withLength(found, info, 1);
+        break;
+    case 0x5:
+        found.type_ = Type::string;
+        fits = withLength(found, info, 1);
+        break;
+    case 0x6:
+        found.type_ = Type::string;
+        found.utf16_ = true;
+        fits = withLength(found, info, 2);
+        break;
+    case 0x8:
+        fits = info + std::size_t{1} <= room;
+        break;
+    case 0xA:
+        found.type_ = Type::array;
+        fits = withLength(found, info, referenceWidth_);
+        break;
+    case 0xC:
+        fits = withLength(found, info, referenceWidth_);
+        break;
+    case 0xD:
+        found.type_ = Type::dictionary;
+        fits = withLength(found, info, 2 * referenceWidth_);
+        break;
+    default:
+        break;
+    }
+    if (!fits) return Node();
+    found.document_ = this;
+    return found;
+}
+
+// Reads the count that follows the marker (in the marker itself below 15)
+// and checks that `count` units of `unitWidth` bytes fit before the table.
+bool Document::withLength(Node& found, unsigned info, std::size_t unitWidth) const {
+    uint64_t count = info;
+    std::size_t position = found.start_;
+    if (info == 0xF) {
+        if (position >= tableStart_ || (bytes_[position] >> 4) != 0x1) return false;
+        const std::size_t width = std::size_t{1} << (bytes_[position] & 0x0F);
+        if (width > 8 || position + 1 + width > tableStart_) return false;
+        count = bigEndian(bytes_ + position + 1, width);
+        position += 1 + width;
+    }
+    const std::size_t room = tableStart_ - position;
+    if (count > (unitWidth == 1 ? room : room / unitWidth)) return false;
+    found.count_ = count;
+    found.start_ = position;
+    return true;
+}
+
+bool Document::wellFormed(const Node& string) const {
+    const unsigned char* units = bytes_ + string.start_;
+    if (string.utf16_) return decodeUTF16(units, string.count_, nullptr);
+    return UnicodeText::isASCII(std::string_view(reinterpret_cast<const char*>(units), string.count_));
+}
+
+// A container's references are paid for before they are followed, so the
+// walk stops as soon as the budget is spent, however the objects are shared.
+bool Document::judge(std::size_t maxDepth, std::size_t budget) const {
+    if (!usable_) return false;
     uint64_t cost = referenceCost;
-    std::vector<std::pair<uint64_t, std::size_t>> pending{{reader.top(), 1}};  // object, its depth
+    PendingObjects pending;
+    pending.push({top_, 1, false});
     while (!pending.empty()) {
-        const auto [index, depth] = pending.back();
-        pending.pop_back();
-        const auto object = reader.object(index);
-        if (!object) return false;
-        if (isString(object->kind)) {
+        const auto [index, depth, isKey] = pending.pop();
+        const Node object = node(index);
+        if (object.document_ == nullptr || (isKey && object.type_ != Type::string)) return false;
+        if (object.type_ == Type::string) {
             // A UTF-16 unit becomes at most three bytes of UTF-8.
-            cost += object->kind == Kind::utf16 ? 3 * object->count : object->count;
-            if (cost > budget || !reader.wellFormed(*object)) return false;
+            cost += object.utf16_ ? 3 * object.count_ : object.count_;
+            if (cost > budget || !wellFormed(object)) return false;
             continue;
         }
-        if (object->kind != Kind::array && object->kind != Kind::dictionary) continue;
+        if (!object.isContainer()) continue;
         if (depth > maxDepth) return false;
-        const uint64_t references = object->kind == Kind::dictionary ? 2 * object->count : object->count;
+        const bool dictionary = object.type_ == Type::dictionary;
+        const uint64_t references = dictionary ? 2 * object.count_ : object.count_;
         cost += references * referenceCost;  // references are fewer than the bytes: no overflow
         if (cost > budget) return false;
         for (uint64_t i = 0; i < references; ++i) {
-            const uint64_t child = reader.reference(*object, i);
-            if (object->kind == Kind::dictionary && i < object->count) {
-                const auto key = reader.object(child);
-                if (!key || !isString(key->kind)) return false;
-            }
-            pending.emplace_back(child, depth + 1);
+            const uint64_t child = bigEndian(bytes_ + object.start_ + i * referenceWidth_, referenceWidth_);
+            pending.push({child, depth + 1, dictionary && i < object.count_});
         }
     }
     return true;
 }
 
-// Copies out what `judge` accepted.
-Value build(const Reader& reader, uint64_t index) {
-    const auto object = reader.object(index);
-    if (!object) return {};
-    switch (object->kind) {
-    case Kind::other:
-        return {};
-    case Kind::boolean:
-        return {object->count != 0};
-    case Kind::integer:
-        return {object->count};
-    case Kind::ascii:
-    case Kind::utf16:
-        return {reader.text(*object)};
-    case Kind::array: {
-        Array items;
-        items.reserve(object->count);
-        for (uint64_t i = 0; i < object->count; ++i) items.push_back(build(reader, reader.reference(*object, i)));
-        return {std::move(items)};
+Node Node::reference(std::size_t slot) const {
+    const std::size_t width = document_->referenceWidth_;
+    return document_->node(bigEndian(document_->bytes_ + start_ + slot * width, width));
+}
+
+Node Node::item(std::size_t index) const {
+    return type_ == Type::array && index < count_ ? reference(index) : Node();
+}
+
+Node Node::key(std::size_t index) const {
+    return type_ == Type::dictionary && index < count_ ? reference(index) : Node();
+}
+
+Node Node::value(std::size_t index) const {
+    return type_ == Type::dictionary && index < count_ ? reference(static_cast<std::size_t>(count_) + index) : Node();
+}
+
+std::string Node::text() const {
+    if (type_ != Type::string) return {};
+    const unsigned char* units = document_->bytes_ + start_;
+    if (!utf16_) return std::string(reinterpret_cast<const char*>(units), count_);
+    std::string decoded;
+    decoded.reserve(count_);
+    decodeUTF16(units, count_, &decoded);
+    return decoded;
+}
+
+bool Node::textIs(std::string_view ascii) const {
+    if (type_ != Type::string || count_ != ascii.size()) return false;
+    const unsigned char* units = document_->bytes_ + start_;
+    if (!utf16_) return std::memcmp(units, ascii.data(), ascii.size()) == 0;
+    for (std::size_t i = 0; i < ascii.size(); ++i) {
+        if (units[2 * i] != 0 || units[2 * i + 1] != static_cast<unsigned char>(ascii[i])) return false;
     }
-    case Kind::dictionary: {
-        Dictionary entries;
-        entries.reserve(object->count);
-        for (uint64_t i = 0; i < object->count; ++i) {
-            const auto key = reader.object(reader.reference(*object, i));
-            entries.push_back({key ? reader.text(*key) : std::string(),
-                               build(reader, reader.reference(*object, object->count + i))});
-        }
-        return {std::move(entries)};
-    }
-    }
-    return {};
+    return true;
 }
 
 // ---- Writing ----
+
+namespace {
 
 std::size_t widthFor(uint64_t largest) {
     if (largest <= 0xFF) return 1;
@@ -276,168 +291,169 @@ std::size_t widthFor(uint64_t largest) {
     return 8;
 }
 
-void appendBigEndian(uint64_t value, std::size_t width, std::string& out) {
-    for (std::size_t i = width; i-- > 0;) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+// Writes `value` as `width` big-endian bytes at `at`; returns the byte after.
+char* putBigEndian(uint64_t value, std::size_t width, char* at) {
+    for (std::size_t i = width; i-- > 0;) *at++ = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return at;
 }
 
-std::size_t objectsIn(const Value& value) {
-    std::size_t count = 1;
-    if (const auto* items = std::get_if<Array>(&value.content)) {
-        for (const auto& item : *items) count += objectsIn(item);
-    } else if (const auto* entries = std::get_if<Dictionary>(&value.content)) {
-        for (const auto& entry : *entries) count += 1 + objectsIn(entry.value);
-    }
-    return count;
+// Makes room for `count` more bytes at the end of `out`; returns the first.
+char* grow(std::string& out, std::size_t count) {
+    const std::size_t size = out.size();
+    out.resize(size + count);
+    return out.data() + size;
 }
 
-// Writes each object after the objects it refers to; equal strings are
-// written once.
-class Writer {
-public:
-    Writer(std::string& out, std::size_t mostObjects)
-        : out_(out), base_(out.size()), referenceWidth_(widthFor(mostObjects - 1)) {
-        out_ += magic;
-    }
+void appendBigEndian(uint64_t value, std::size_t width, std::string& out) { putBigEndian(value, width, grow(out, width)); }
 
-    uint64_t put(const Value& value) {
-        struct Visitor {
-            Writer& writer;
-            uint64_t operator()(const Other&) const {
-                const uint64_t index = writer.begin();
-                writer.out_ += '\x23';
-                writer.out_.append(8, '\0');
-                return index;
-            }
-            uint64_t operator()(bool flag) const {
-                const uint64_t index = writer.begin();
-                writer.out_ += flag ? '\x09' : '\x08';
-                return index;
-            }
-            uint64_t operator()(uint64_t number) const {
-                const uint64_t index = writer.begin();
-                writer.putInteger(number);
-                return index;
-            }
-            uint64_t operator()(const std::string& text) const { return writer.putString(text); }
-            uint64_t operator()(const Array& items) const {
-                std::vector<uint64_t> references;
-                references.reserve(items.size());
-                for (const auto& item : items) references.push_back(writer.put(item));
-                return writer.putContainer(0xA, items.size(), references);
-            }
-            uint64_t operator()(const Dictionary& entries) const {
-                std::vector<uint64_t> references(2 * entries.size());
-                for (std::size_t i = 0; i < entries.size(); ++i) {
-                    references[i] = writer.putString(entries[i].key);
-                    references[entries.size() + i] = writer.put(entries[i].value);
-                }
-                return writer.putContainer(0xD, entries.size(), references);
-            }
-        };
-        return std::visit(Visitor{*this}, value.content);
+// The UTF-16 units of well-formed UTF-8: how many, and appended big-endian.
+std::size_t utf16Length(std::string_view text) {
+    std::size_t units = 0;
+    for (const char byte : text) {
+        const auto lead = static_cast<unsigned char>(byte);
+        if ((lead & 0xC0) != 0x80) units += lead >= 0xF0 ? 2 : 1;
     }
+    return units;
+}
 
-    void finish(uint64_t top) {
-        const uint64_t tableStart = out_.size() - base_;
-        const std::size_t offsetWidth = widthFor(offsets_.empty() ? 0 : offsets_.back());
-        for (const uint64_t offset : offsets_) appendBigEndian(offset, offsetWidth, out_);
-        out_.append(6, '\0');
-        out_ += static_cast<char>(offsetWidth);
-        out_ += static_cast<char>(referenceWidth_);
-        appendBigEndian(offsets_.size(), 8, out_);
-        appendBigEndian(top, 8, out_);
-        appendBigEndian(tableStart, 8, out_);
-    }
-
-private:
-    uint64_t begin() {
-        offsets_.push_back(out_.size() - base_);
-        return offsets_.size() - 1;
-    }
-
-    void putInteger(uint64_t number) {
-        if (number > static_cast<uint64_t>(INT64_MAX)) {
-            // Eight-byte integers are signed: larger ones take sixteen bytes.
-            out_ += '\x14';
-            out_.append(8, '\0');
-            appendBigEndian(number, 8, out_);
-            return;
+void appendUTF16(std::string_view text, std::string& out) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        uint32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+        for (std::size_t k = 1; k < length; ++k) code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        i += length;
+        if (code < 0x10000) {
+            appendBigEndian(code, 2, out);
+        } else {
+            appendBigEndian(0xD800 + ((code - 0x10000) >> 10), 2, out);
+            appendBigEndian(0xDC00 + ((code - 0x10000) & 0x3FF), 2, out);
         }
-        const std::size_t width = widthFor(number);
-        out_ += static_cast<char>(0x10 | (width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3));
-        appendBigEndian(number, width, out_);
     }
-
-    void putMarker(unsigned type, std::size_t count) {
-        if (count < 15) {
-            out_ += static_cast<char>((type << 4) | count);
-            return;
-        }
-        out_ += static_cast<char>((type << 4) | 0xF);
-        putInteger(count);
-    }
-
-    uint64_t putString(const std::string& text) {
-        const auto [known, added] = strings_.try_emplace(text, offsets_.size());
-        if (!added) return known->second;
-        begin();
-        if (UnicodeText::isASCII(text)) {
-            putMarker(0x5, text.size());
-            out_ += text;
-            return known->second;
-        }
-        const std::u16string units = utf16Of(UnicodeText::isValidUTF8(text) ? text : UnicodeText::repairedUTF8(text));
-        putMarker(0x6, units.size());
-        for (const char16_t unit : units) appendBigEndian(unit, 2, out_);
-        return known->second;
-    }
-
-    uint64_t putContainer(unsigned type, std::size_t count, const std::vector<uint64_t>& references) {
-        const uint64_t index = begin();
-        putMarker(type, count);
-        for (const uint64_t reference : references) appendBigEndian(reference, referenceWidth_, out_);
-        return index;
-    }
-
-    // The UTF-16 units of well-formed UTF-8.
-    static std::u16string utf16Of(std::string_view text) {
-        std::u16string units;
-        units.reserve(text.size());
-        for (std::size_t i = 0; i < text.size();) {
-            const auto lead = static_cast<unsigned char>(text[i]);
-            const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-            uint32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-            for (std::size_t k = 1; k < length; ++k) code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-            i += length;
-            if (code < 0x10000) {
-                units += static_cast<char16_t>(code);
-            } else {
-                units += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-                units += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-            }
-        }
-        return units;
-    }
-
-    std::string& out_;
-    const std::size_t base_;
-    const std::size_t referenceWidth_;
-    std::vector<uint64_t> offsets_;
-    std::unordered_map<std::string_view, uint64_t> strings_;  // views of the texts being written
-};
+}
 
 }  // namespace
 
-std::optional<Value> read(std::string_view bytes, std::size_t maxDepth, std::size_t budget) {
-    const Reader reader(bytes);
-    if (!reader.usable() || !judge(reader, maxDepth, budget)) return std::nullopt;
-    return build(reader, reader.top());
+Writer::Writer(std::string& out, std::size_t mostObjects)
+    : out_(out),
+      base_(out.size()),
+      mostObjects_(mostObjects),
+      referenceWidth_(widthFor(mostObjects == 0 ? 0 : mostObjects - 1)),
+      offsets_(fewOffsets_.data()) {
+    if (mostObjects > fewObjects) {
+        manyOffsets_.resize(mostObjects);
+        offsets_ = manyOffsets_.data();
+    }
+    out_ += magic;
 }
 
-void write(const Value& top, std::string& out) {
-    Writer writer(out, objectsIn(top));
-    const uint64_t index = writer.put(top);
-    writer.finish(index);
+uint64_t Writer::begin() {
+    if (objectCount_ == mostObjects_) throw std::logic_error("more objects written than announced");
+    offsets_[objectCount_] = out_.size() - base_;
+    return objectCount_++;
+}
+
+uint64_t Writer::putInteger(uint64_t number) {
+    const uint64_t index = begin();
+    putNumber(number);
+    return index;
+}
+
+uint64_t Writer::putBoolean(bool flag) {
+    const uint64_t index = begin();
+    out_ += flag ? '\x09' : '\x08';
+    return index;
+}
+
+uint64_t Writer::putOther() {
+    const uint64_t index = begin();
+    out_ += '\x23';
+    out_.append(8, '\0');
+    return index;
+}
+
+uint64_t Writer::putString(std::string_view text) {
+    if (const uint64_t* known = knownString(text)) return *known;
+    const uint64_t index = begin();
+    if (fewStringCount_ < fewStrings_.size() && manyStrings_.empty()) {
+        fewStrings_[fewStringCount_++] = {text.data(), text.size(), index};
+    } else {
+        if (manyStrings_.empty()) {
+            for (const auto& known : fewStrings_) manyStrings_.emplace(std::string_view(known.data, known.size), known.index);
+        }
+        manyStrings_.emplace(text, index);
+    }
+    if (UnicodeText::isASCII(text)) {
+        putMarker(0x5, text.size());
+        out_ += text;
+        return index;
+    }
+    std::string repaired;
+    if (!UnicodeText::isValidUTF8(text)) text = repaired = UnicodeText::repairedUTF8(text);
+    putMarker(0x6, utf16Length(text));
+    appendUTF16(text, out_);
+    return index;
+}
+
+uint64_t* Writer::knownString(std::string_view text) {
+    if (!manyStrings_.empty()) {
+        const auto found = manyStrings_.find(text);
+        return found == manyStrings_.end() ? nullptr : &found->second;
+    }
+    for (std::size_t i = 0; i < fewStringCount_; ++i) {
+        if (std::string_view(fewStrings_[i].data, fewStrings_[i].size) == text) return &fewStrings_[i].index;
+    }
+    return nullptr;
+}
+
+uint64_t Writer::putArray(std::span<const uint64_t> items) { return putContainer(0xA, items.size(), items); }
+
+uint64_t Writer::putDictionary(std::span<const uint64_t> keysThenValues) {
+    return putContainer(0xD, keysThenValues.size() / 2, keysThenValues);
+}
+
+uint64_t Writer::putContainer(unsigned type, std::size_t count, std::span<const uint64_t> references) {
+    const uint64_t index = begin();
+    putMarker(type, count);
+    char* at = grow(out_, references.size() * referenceWidth_);
+    for (const uint64_t reference : references) at = putBigEndian(reference, referenceWidth_, at);
+    return index;
+}
+
+void Writer::putNumber(uint64_t number) {
+    if (number > static_cast<uint64_t>(INT64_MAX)) {
+        // Eight-byte integers are signed: larger ones take sixteen bytes.
+        out_ += '\x14';
+        out_.append(8, '\0');
+        appendBigEndian(number, 8, out_);
+        return;
+    }
+    const std::size_t width = widthFor(number);
+    char* at = grow(out_, 1 + width);
+    *at = static_cast<char>(0x10 | (width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3));
+    putBigEndian(number, width, at + 1);
+}
+
+void Writer::putMarker(unsigned type, std::size_t count) {
+    if (count < 15) {
+        out_ += static_cast<char>((type << 4) | count);
+        return;
+    }
+    out_ += static_cast<char>((type << 4) | 0xF);
+    putNumber(count);
+}
+
+void Writer::finish(uint64_t top) {
+    const uint64_t tableStart = out_.size() - base_;
+    const std::size_t offsetWidth = widthFor(objectCount_ == 0 ? 0 : offsets_[objectCount_ - 1]);
+    char* at = grow(out_, objectCount_ * offsetWidth + trailerLength);
+    for (std::size_t i = 0; i < objectCount_; ++i) at = putBigEndian(offsets_[i], offsetWidth, at);
+    at = putBigEndian(0, 6, at);
+    *at++ = static_cast<char>(offsetWidth);
+    *at++ = static_cast<char>(referenceWidth_);
+    at = putBigEndian(objectCount_, 8, at);
+    at = putBigEndian(top, 8, at);
+    putBigEndian(tableStart, 8, at);
 }
 
 }  // namespace BinaryPropertyList

@@ -17,7 +17,7 @@ constexpr std::chrono::seconds replyTimeout{10};
 // How often a half-closed connection looks whether its last reply has been sent.
 constexpr std::chrono::milliseconds dueReplyCheck{20};
 
-// A body this large is not kept for the next request.
+// A body or reply frame this large is not kept for the next one.
 constexpr std::size_t keptBodyCapacity = 256 * 1024;
 
 }  // namespace
@@ -124,13 +124,16 @@ void Connection::awaitDueReplies() {
 
 void Connection::deliver(uint64_t id, const Wire::ReplyValue& value) {
     if (dropped_) return;
-    const std::string frame = Wire::encodeReply({id, value});
     if (std::this_thread::get_id() == servingThread_) {
+        Wire::encodeReply(id, value, servingFrame_);
         beginWriting(std::nullopt);
-        if (!FrameStream::writeAll(socket_.get(), frame)) drop();
+        if (!FrameStream::writeAll(socket_.get(), servingFrame_)) drop();
         endWriting();
+        if (servingFrame_.capacity() > keptBodyCapacity) std::string().swap(servingFrame_);
         return;
     }
+    std::string frame;
+    Wire::encodeReply(id, value, frame);
     const auto deadline = std::chrono::steady_clock::now() + replyTimeout;
     if (!beginWriting(deadline)) return drop();
     if (!FrameStream::writeAllBefore(socket_.get(), frame, deadline)) drop();

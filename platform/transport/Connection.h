@@ -74,6 +74,7 @@ private:
     std::function<void()> invalidationHandler_;
     std::function<void()> interruptionHandler_;
     std::thread::id servingThread_;
+    std::string servingFrame_;  // the serving thread's reply frames, its memory kept from one to the next
 
     // One reply frame at a time: `writing_` is the write lock, taken with a
     // deadline by threads other than the serving one.

@@ -1,8 +1,10 @@
 #include "platform/transport/WireProtocol.h"
 
 #include "platform/transport/BinaryPropertyList.h"
+#include "shared/UnicodeText.h"
 
-#include <algorithm>
+#include <span>
+#include <utility>
 
 namespace Wire {
 
@@ -13,21 +15,32 @@ constexpr std::size_t maxNesting = 8;
 
 namespace Plist = BinaryPropertyList;
 
-// The message dictionary's entry under `key` when it is of type T.
-template <typename T>
-T* itemNamed(Plist::Dictionary& message, std::string_view key) {
-    for (auto& entry : message) {
-        if (entry.key == key) return std::get_if<T>(&entry.value.content);
-    }
-    return nullptr;
-}
+// The values under the keys that messages are read by.
+struct Fields {
+    std::optional<Plist::Node> id;
+    std::optional<Plist::Node> selector;
+    std::optional<Plist::Node> arguments;
+    std::optional<Plist::Node> reply;
+};
 
-// Whether no key that messages are read by appears twice: a message that
-// says two things under one key is of the wrong shape.
-bool keysOnce(const Plist::Dictionary& message) {
-    for (const std::string_view key : {"id", "selector", "arguments", "reply"}) {
-        if (std::count_if(message.begin(), message.end(), [key](const auto& entry) { return entry.key == key; }) > 1)
-            return false;
+// The message of a frame body: false when the body is not a binary property
+// list within the bounds, its top is not a dictionary, or a key that messages
+// are read by appears twice (a message that says two things under one key is
+// of the wrong shape).
+bool readMessage(std::string_view body, const Plist::Document& document, Fields& fields) {
+    if (body.size() > maxBodyLength || !document.judge(maxNesting, messageBudget)) return false;
+    const Plist::Node message = document.top();
+    if (message.type() != Plist::Type::dictionary) return false;
+    const std::pair<std::string_view, std::optional<Plist::Node>*> named[] = {
+        {"id", &fields.id}, {"selector", &fields.selector}, {"arguments", &fields.arguments}, {"reply", &fields.reply}};
+    for (std::size_t i = 0; i < message.count(); ++i) {
+        const Plist::Node key = message.key(i);
+        for (const auto& [name, field] : named) {
+            if (!key.textIs(name)) continue;
+            if (field->has_value()) return false;
+            *field = message.value(i);
+            break;
+        }
     }
     return true;
 }
@@ -39,60 +52,99 @@ bool isPathList(Selector selector, std::size_t index) {
 
 // Nothing when the argument makes the message of the wrong shape: a path list
 // holding anything but strings. Elsewhere such an array is of another type.
-std::optional<Argument> argumentValue(Plist::Value& value, bool pathList) {
-    struct Visitor {
-        bool pathList;
-        std::optional<Argument> operator()(Plist::Other) const { return Argument{}; }
-        std::optional<Argument> operator()(bool flag) const { return Argument{flag}; }
-        std::optional<Argument> operator()(uint64_t number) const { return Argument{number != 0}; }
-        std::optional<Argument> operator()(std::string& text) const { return Argument{std::move(text)}; }
-        std::optional<Argument> operator()(Plist::Dictionary&) const { return Argument{}; }
-        std::optional<Argument> operator()(Plist::Array& items) const {
-            std::vector<std::string> texts;
-            texts.reserve(items.size());
-            for (auto& item : items) {
-                auto* text = std::get_if<std::string>(&item.content);
-                if (text == nullptr) return pathList ? std::nullopt : std::optional(Argument{});
-                texts.push_back(std::move(*text));
-            }
-            return Argument{std::move(texts)};
+std::optional<Argument> argumentOf(const Plist::Node& value, bool pathList) {
+    switch (value.type()) {
+    case Plist::Type::boolean:
+    case Plist::Type::integer:
+        return Argument{value.number() != 0};
+    case Plist::Type::string:
+        return Argument{value.text()};
+    case Plist::Type::array: {
+        for (std::size_t i = 0; i < value.count(); ++i) {
+            if (value.item(i).type() != Plist::Type::string) return pathList ? std::nullopt : std::optional(Argument{});
         }
-    };
-    return std::visit(Visitor{pathList}, value.content);
+        std::vector<std::string> texts;
+        texts.reserve(value.count());
+        for (std::size_t i = 0; i < value.count(); ++i) texts.push_back(value.item(i).text());
+        return Argument{std::move(texts)};
+    }
+    case Plist::Type::other:
+    case Plist::Type::dictionary:
+        break;
+    }
+    return Argument{};
 }
 
-Plist::Value valueOf(const Argument& argument) {
+uint64_t putArgument(Plist::Writer& writer, const Argument& argument) {
     struct Visitor {
-        Plist::Value operator()(std::monostate) const { return {}; }
-        Plist::Value operator()(const std::string& text) const { return {text}; }
-        Plist::Value operator()(bool flag) const { return {flag}; }
-        Plist::Value operator()(const std::vector<std::string>& texts) const {
-            Plist::Array items;
+        Plist::Writer& writer;
+        uint64_t operator()(std::monostate) const { return writer.putOther(); }
+        uint64_t operator()(const std::string& text) const { return writer.putString(text); }
+        uint64_t operator()(bool flag) const { return writer.putBoolean(flag); }
+        uint64_t operator()(const std::vector<std::string>& texts) const {
+            std::vector<uint64_t> items;
             items.reserve(texts.size());
-            for (const auto& text : texts) items.push_back({text});
-            return {std::move(items)};
+            for (const auto& text : texts) items.push_back(writer.putString(text));
+            return writer.putArray(items);
         }
     };
-    return std::visit(Visitor{}, argument);
+    return std::visit(Visitor{writer}, argument);
 }
 
-// A message of these entries, written as one frame.
-std::string frameOf(Plist::Dictionary entries) {
-    std::string frame(headerLength, '\0');
-    Plist::write({std::move(entries)}, frame);
+// Fills in the header of a frame whose body has been appended after it.
+void putHeader(std::string& frame) {
     const uint64_t length = frame.size() - headerLength;
     for (std::size_t i = 0; i < headerLength; ++i) frame[i] = static_cast<char>((length >> (8 * (3 - i))) & 0xff);
-    return frame;
 }
 
-// The message dictionary of a frame body.
-std::optional<Plist::Dictionary> messageOf(std::string_view body) {
-    if (body.size() > maxBodyLength) return std::nullopt;
-    auto top = Plist::read(body, maxNesting, messageBudget);
-    if (!top) return std::nullopt;
-    auto* message = std::get_if<Plist::Dictionary>(&top->content);
-    if (message == nullptr || !keysOnce(*message)) return std::nullopt;
-    return std::move(*message);
+// The common replies, a short ASCII text (the version) or a truth value, put
+// together from their fixed parts: the same bytes as the writer's, without
+// its bookkeeping. False for any other reply.
+bool encodeShortReply(uint64_t id, const ReplyValue& value, std::string& frame) {
+    const auto* text = std::get_if<std::string>(&value);
+    const auto* flag = std::get_if<bool>(&value);
+    // The writer writes equal strings once: a text equal to a key is left to it.
+    if (flag == nullptr && (text == nullptr || text->size() >= 15 || *text == "id" || *text == "reply" ||
+                            !UnicodeText::isASCII(*text)))
+        return false;
+    char number[17];  // the id as the writer puts an integer: a marker, then big-endian bytes
+    std::size_t numberLength = 0;
+    if (id > static_cast<uint64_t>(INT64_MAX)) {
+        number[0] = '\x14';
+        for (std::size_t i = 0; i < 16; ++i) number[1 + i] = i < 8 ? '\0' : static_cast<char>(id >> (8 * (15 - i)));
+        numberLength = 17;
+    } else {
+        const unsigned power = id <= 0xFF ? 0 : id <= 0xFFFF ? 1 : id <= 0xFFFFFFFF ? 2 : 3;
+        const std::size_t width = std::size_t{1} << power;
+        number[0] = static_cast<char>(0x10 | power);
+        for (std::size_t i = 0; i < width; ++i) number[1 + i] = static_cast<char>(id >> (8 * (width - 1 - i)));
+        numberLength = 1 + width;
+    }
+    // Objects: 0 "id", 1 the id, 2 "reply", 3 the value, 4 the message; all
+    // within 255 bytes, so offsets and references take one byte each.
+    const std::size_t idAt = 8, numberAt = 11, replyAt = numberAt + numberLength, valueAt = replyAt + 6;
+    const std::size_t messageAt = valueAt + (text != nullptr ? 1 + text->size() : 1);
+    const std::size_t tableAt = messageAt + 5;
+    frame.assign(headerLength, '\0');
+    frame.append("bplist00\x52id", 11);
+    frame.append(number, numberLength);
+    frame.append("\x55reply", 6);
+    if (text != nullptr) {
+        frame += static_cast<char>(0x50 | text->size());
+        frame += *text;
+    } else {
+        frame += *flag ? '\x09' : '\x08';
+    }
+    frame.append("\xD2\x00\x02\x01\x03", 5);
+    const char table[] = {static_cast<char>(idAt), static_cast<char>(numberAt), static_cast<char>(replyAt),
+                          static_cast<char>(valueAt), static_cast<char>(messageAt)};
+    frame.append(table, sizeof table);
+    // The trailer: widths of offsets and references, 5 objects, the top is 4, where the table starts.
+    char trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 4};
+    trailer[31] = static_cast<char>(tableAt);
+    frame.append(trailer, sizeof trailer);
+    putHeader(frame);
+    return true;
 }
 
 }  // namespace
@@ -102,50 +154,90 @@ std::string socketPath(std::string_view machServiceName) {
 }
 
 std::string encodeRequest(const Request& request) {
-    Plist::Array arguments;
-    arguments.reserve(request.arguments.size());
-    for (const auto& argument : request.arguments) arguments.push_back(valueOf(argument));
-    Plist::Dictionary message;
-    message.push_back({"id", {request.id}});
-    message.push_back({"selector", {std::string(info(request.selector).name)}});
-    message.push_back({"arguments", {std::move(arguments)}});
-    return frameOf(std::move(message));
+    std::size_t objects = 7;  // the message, its three keys, the id, the selector, the arguments
+    for (const auto& argument : request.arguments) {
+        const auto* texts = std::get_if<std::vector<std::string>>(&argument);
+        objects += 1 + (texts != nullptr ? texts->size() : 0);
+    }
+    std::string frame(headerLength, '\0');
+    Plist::Writer writer(frame, objects);
+    uint64_t entries[6];
+    entries[0] = writer.putString("id");
+    entries[3] = writer.putInteger(request.id);
+    entries[1] = writer.putString("selector");
+    entries[4] = writer.putString(info(request.selector).name);
+    entries[2] = writer.putString("arguments");
+    std::vector<uint64_t> items;
+    items.reserve(request.arguments.size());
+    for (const auto& argument : request.arguments) items.push_back(putArgument(writer, argument));
+    entries[5] = writer.putArray(items);
+    writer.finish(writer.putDictionary(entries));
+    putHeader(frame);
+    return frame;
+}
+
+void encodeReply(uint64_t id, const ReplyValue& value, std::string& frame) {
+    if (encodeShortReply(id, value, frame)) return;
+    const auto* text = std::get_if<std::string>(&value);
+    const auto* texts = std::get_if<TextDictionary>(&value);
+    std::size_t textBytes = text != nullptr ? text->size() : 0;
+    if (texts != nullptr) {
+        for (const auto& [key, item] : *texts) textBytes += key.size() + item.size() + 24;
+    }
+    frame.assign(headerLength, '\0');
+    frame.reserve(128 + textBytes + textBytes / 2);
+
+    // The message, its keys, the id and the reply; a dictionary's entries besides.
+    const bool hasReply = !std::holds_alternative<std::monostate>(value);
+    Plist::Writer writer(frame, 3 + (hasReply ? 2 : 0) + (texts != nullptr ? 2 * texts->size() : 0));
+    uint64_t entries[4];
+    entries[0] = writer.putString("id");
+    entries[hasReply ? 2 : 1] = writer.putInteger(id);
+    if (hasReply) {
+        entries[1] = writer.putString("reply");
+        if (text != nullptr) {
+            entries[3] = writer.putString(*text);
+        } else if (const auto* flag = std::get_if<bool>(&value)) {
+            entries[3] = writer.putBoolean(*flag);
+        } else {
+            std::vector<uint64_t> references(2 * texts->size());
+            std::size_t i = 0;
+            for (const auto& [key, item] : *texts) {
+                references[i] = writer.putString(key);
+                references[texts->size() + i] = writer.putString(item);
+                ++i;
+            }
+            entries[3] = writer.putDictionary(references);
+        }
+    }
+    writer.finish(writer.putDictionary(std::span(entries, hasReply ? 4 : 2)));
+    putHeader(frame);
 }
 
 std::string encodeReply(const Reply& reply) {
-    struct Visitor {
-        std::optional<Plist::Value> operator()(std::monostate) const { return std::nullopt; }
-        std::optional<Plist::Value> operator()(const std::string& text) const { return Plist::Value{text}; }
-        std::optional<Plist::Value> operator()(bool flag) const { return Plist::Value{flag}; }
-        std::optional<Plist::Value> operator()(const TextDictionary& texts) const {
-            Plist::Dictionary entries;
-            entries.reserve(texts.size());
-            for (const auto& [key, text] : texts) entries.push_back({key, {text}});
-            return Plist::Value{std::move(entries)};
-        }
-    };
-    Plist::Dictionary message;
-    message.push_back({"id", {reply.id}});
-    if (auto value = std::visit(Visitor{}, reply.value)) message.push_back({"reply", std::move(*value)});
-    return frameOf(std::move(message));
+    std::string frame;
+    encodeReply(reply.id, reply.value, frame);
+    return frame;
 }
 
 std::optional<Request> decodeRequest(std::string_view body) {
-    auto message = messageOf(body);
-    if (!message) return std::nullopt;
-    const auto* id = itemNamed<uint64_t>(*message, "id");
-    const auto* name = itemNamed<std::string>(*message, "selector");
-    auto* arguments = itemNamed<Plist::Array>(*message, "arguments");
-    if (id == nullptr || name == nullptr || arguments == nullptr) return std::nullopt;
-    const auto selector = selectorNamed(*name);
-    if (!selector || arguments->size() > info(*selector).arity) return std::nullopt;
+    const Plist::Document document(body);
+    Fields fields;
+    if (!readMessage(body, document, fields)) return std::nullopt;
+    if (!fields.id || fields.id->type() != Plist::Type::integer) return std::nullopt;
+    if (!fields.selector || !fields.arguments || fields.arguments->type() != Plist::Type::array) return std::nullopt;
+    std::optional<Selector> selector;
+    for (const auto& entry : selectors()) {
+        if (fields.selector->textIs(entry.name)) selector = entry.selector;
+    }
+    if (!selector || fields.arguments->count() > info(*selector).arity) return std::nullopt;
 
     Request request;
-    request.id = *id;
+    request.id = fields.id->number();
     request.selector = *selector;
-    request.arguments.reserve(arguments->size());
-    for (auto& value : *arguments) {
-        auto argument = argumentValue(value, isPathList(request.selector, request.arguments.size()));
+    request.arguments.reserve(fields.arguments->count());
+    for (std::size_t i = 0; i < fields.arguments->count(); ++i) {
+        auto argument = argumentOf(fields.arguments->item(i), isPathList(request.selector, i));
         if (!argument) return std::nullopt;
         request.arguments.push_back(std::move(*argument));
     }
@@ -153,30 +245,34 @@ std::optional<Request> decodeRequest(std::string_view body) {
 }
 
 std::optional<Reply> decodeReply(std::string_view body) {
-    auto message = messageOf(body);
-    if (!message) return std::nullopt;
-    const auto* id = itemNamed<uint64_t>(*message, "id");
-    if (id == nullptr) return std::nullopt;
+    const Plist::Document document(body);
+    Fields fields;
+    if (!readMessage(body, document, fields)) return std::nullopt;
+    if (!fields.id || fields.id->type() != Plist::Type::integer) return std::nullopt;
     Reply reply;
-    reply.id = *id;
-    auto found = std::find_if(message->begin(), message->end(), [](const auto& entry) { return entry.key == "reply"; });
-    if (found == message->end()) return reply;  // a nil text
-    Plist::Value* value = &found->value;
-    if (auto* text = std::get_if<std::string>(&value->content)) {
-        reply.value = std::move(*text);
-    } else if (const auto* flag = std::get_if<bool>(&value->content)) {
-        reply.value = *flag;
-    } else if (auto* entries = std::get_if<Plist::Dictionary>(&value->content)) {
+    reply.id = fields.id->number();
+    if (!fields.reply) return reply;  // a nil text
+    const Plist::Node& value = *fields.reply;
+    switch (value.type()) {
+    case Plist::Type::string:
+        reply.value = value.text();
+        return reply;
+    case Plist::Type::boolean:
+        reply.value = value.number() != 0;
+        return reply;
+    case Plist::Type::dictionary: {
         TextDictionary texts;
-        for (auto& entry : *entries) {
-            auto* itemText = std::get_if<std::string>(&entry.value.content);
-            if (itemText == nullptr || !texts.emplace(std::move(entry.key), std::move(*itemText)).second) return std::nullopt;
+        for (std::size_t i = 0; i < value.count(); ++i) {
+            const Plist::Node item = value.value(i);
+            if (item.type() != Plist::Type::string || !texts.emplace(value.key(i).text(), item.text()).second)
+                return std::nullopt;
         }
         reply.value = std::move(texts);
-    } else {
+        return reply;
+    }
+    default:
         return std::nullopt;
     }
-    return reply;
 }
 
 uint32_t bodyLength(const unsigned char (&header)[headerLength]) noexcept {

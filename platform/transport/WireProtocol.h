@@ -63,6 +63,8 @@ struct Reply {
 // Whole frames, length header included.
 std::string encodeRequest(const Request& request);
 std::string encodeReply(const Reply& reply);
+// The frame of a reply in place of `frame`'s contents, reusing its memory.
+void encodeReply(uint64_t id, const ReplyValue& value, std::string& frame);
 
 // Frame bodies. Nothing when the body is not a binary property list or the
 // message has the wrong shape: among others, a string anywhere in it that is
