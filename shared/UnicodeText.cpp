@@ -168,35 +168,35 @@ UChar32 singleReplacement(UChar32 c) {
 
 // Every code point that the one-pass functions below write takes at most one
 // byte more than what it stands for in the text, and only a code point of two
-// bytes or more does: room for half as much again is room enough.
+// bytes or more does: room for half as much again is room enough. The texts
+// they take are short enough for that room to be counted in int32_t, as ICU's
+// UTF-8 macros count.
+constexpr std::size_t longestOnePassText = INT32_MAX / 2;
 std::size_t roomFor(std::size_t size) { return size + size / 2 + U8_MAX_LENGTH; }
 
-void append(UChar32 c, std::size_t& at, auto& out) {
-    auto written = static_cast<int32_t>(at);
-    U8_APPEND_UNSAFE(out.data(), written, c);
-    at = static_cast<std::size_t>(written);
-}
-
-// The canonical composition of well-formed UTF-8 into `out`, for the texts
+// The canonical composition of a well-formed text into `out`, for the texts
 // that need no reordering: composed starters, replaced starters that become
 // one composed starter, and an ASCII character with one mark after it ("e"
-// and an acute accent). False for any other text, `out` then holding anything.
+// and an acute accent). False for any other text and for ill-formed UTF-8,
+// `out` then holding anything.
 template <class String>
 bool composedWithoutReordering(std::string_view text, String& out) {
+    if (text.size() > longestOnePassText) return false;
     const TwoByteTable& table = twoByteCodePoints();
     const auto* s = reinterpret_cast<const uint8_t*>(text.data());
-    const std::size_t size = text.size();
-    out.resize(roomFor(size));
-    std::size_t at = 0;  // the end of what is written to out
+    const auto length = static_cast<int32_t>(text.size());
+    out.resize(roomFor(text.size()));
+    int32_t at = 0;  // the end of what is written to out
     bool afterASCII = false;
-    for (std::size_t i = 0; i < size;) {
+    for (int32_t i = 0; i < length;) {
         if (s[i] < 0x80) {
             out[at++] = static_cast<char>(s[i++]);
             afterASCII = true;
             continue;
         }
         UChar32 c;
-        U8_NEXT_UNSAFE(s, i, c);
+        U8_NEXT(s, i, length, c);
+        if (c < 0) return false;
         switch (compositionOf(c, table)) {
             case Composition::starter:
                 break;
@@ -217,10 +217,10 @@ bool composedWithoutReordering(std::string_view text, String& out) {
             case Composition::replacedMark:
                 return false;
         }
-        append(c, at, out);
+        U8_APPEND_UNSAFE(out.data(), at, c);
         afterASCII = false;
     }
-    out.resize(at);
+    out.resize(static_cast<std::size_t>(at));
     return true;
 }
 
@@ -279,20 +279,20 @@ std::string repairedUTF8(std::string_view bytes) {
 
 namespace {
 
-// composed(text) into `out`. Ill-formed texts are repaired first, so that every
-// path below works on well-formed UTF-8 and the replacement is the same
-// everywhere.
+// composed(text) into `out`. An ill-formed text is repaired before ICU sees
+// it, so that ICU works on well-formed UTF-8 only and the replacement is the
+// same everywhere.
 template <class String>
 void composeInto(std::string_view text, String& out) {
-    if (!isValidUTF8(text)) {
-        const std::string repaired = repairedUTF8(text);
-        return composeInto(repaired, out);
-    }
-    if (isBelowCombiningMarks(text)) {
+    if (isBelowCombiningMarks(text) && isValidUTF8(text)) {
         out.assign(text);
         return;
     }
     if (composedWithoutReordering(text, out)) return;
+    if (!isValidUTF8(text)) {
+        const std::string repaired = repairedUTF8(text);
+        return composeInto(repaired, out);
+    }
     out.clear();
     icu::StringByteSink<String> sink(&out);
     UErrorCode status = U_ZERO_ERROR;
@@ -408,12 +408,12 @@ UChar32 lowerAlone(UChar32 c, const TwoByteTable& table) {
 // anything.
 template <class String>
 bool foldedInOnePass(std::string_view text, String& out) {
-    if (text.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+    if (text.size() > longestOnePassText) return false;
     const TwoByteTable& table = twoByteCodePoints();
     const auto* s = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     out.resize(roomFor(text.size()));
-    std::size_t at = 0;  // the end of what is written to out
+    int32_t at = 0;  // the end of what is written to out
     bool afterASCII = false;
     // A sigma's context is read in the text as it is, which is the composed
     // text only when composition changed nothing.
@@ -464,10 +464,10 @@ bool foldedInOnePass(std::string_view text, String& out) {
             lower = lowerAlone(c, table);
             if (lower < 0) return false;
         }
-        append(lower, at, out);
+        U8_APPEND_UNSAFE(out.data(), at, lower);
     }
     if (sigma && composition) return false;
-    out.resize(at);
+    out.resize(static_cast<std::size_t>(at));
     return true;
 }
 
