@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bitset>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -201,7 +200,9 @@ bool composedWithoutReordering(std::string_view text, String& out) {
             case Composition::starter:
                 break;
             case Composition::mark: {
-                // Nothing follows: a mark after this one takes the other branch.
+                // Only right after an ASCII character: it has no pieces for
+                // the mark to be ordered among, so the two compose or stay as
+                // they are. A second mark finds no ASCII character before it.
                 if (!afterASCII) return false;
                 const UChar32 composite = nfc().composePair(static_cast<unsigned char>(out[at - 1]), c);
                 if (composite >= 0) {
@@ -438,8 +439,9 @@ bool foldedInOnePass(std::string_view text, String& out) {
             case Composition::starter:
                 break;
             case Composition::mark:
-                // The ASCII character before it, lower-cased in out, gives way to
-                // their composite; a mark after this one takes the other branch.
+                // Only right after an ASCII character (as in composition
+                // without reordering): their composite takes the place of the
+                // lower-cased character in out.
                 if (!afterASCII) return false;
                 c = nfc().composePair(s[start - 1], c);
                 if (c < 0 || compositionOf(c, table) != Composition::starter) return false;
