@@ -1,7 +1,6 @@
 #include "shared/AnchoredFiles.h"
 #include "shared/AnchoredSystemCalls.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,24 +89,9 @@ void removeEntry(std::string_view name, int folder, MountIdentity where) {
 }
 
 std::vector<std::string> listEntryNames(int folder) {
-    // The stream works on a duplicate, which shares the read position but
-    // nothing else, and closes only the duplicate.
-    UniqueFd copy(SystemCalls::duplicate(folder));
-    if (!copy) throw Failure{"list", errno};
-
-    std::unique_ptr<DIR, int (*)(DIR*)> stream(::fdopendir(copy.get()), ::closedir);
-    if (!stream) throw Failure{"list", errno};
-    copy.release();  // now owned by the stream
-
-    ::rewinddir(stream.get());
     std::vector<std::string> names;
-    // The end of the folder and a read error both end the listing.
-    while (const dirent* entry = ::readdir(stream.get())) {
-        const char* name = entry->d_name;
-        const size_t length = ::strnlen(name, sizeof entry->d_name);
-        if ((length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.')) continue;
-        names.emplace_back(name, length);
-    }
+    // A read error ends the listing with what was read before it.
+    if (SystemCalls::readEntryNames(folder, names) != 0 && names.empty()) throw Failure{"list", errno};
     return names;
 }
 

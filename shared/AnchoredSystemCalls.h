@@ -4,6 +4,8 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // The few system calls of the anchored file operations that differ between
 // platforms. Each answers like the call it stands for: -1 with errno set on
@@ -41,6 +43,11 @@ bool onlyOwnerMayChangeEntries(const struct stat& status) noexcept;
 // identity of the mount the object is reached through. A bind mount of the
 // same file system shares the device of its surroundings but not their mount.
 int statusAndMount(int folder, const char* name, struct stat& status, uint64_t& mount) noexcept;
+
+// Appends to `names` the entry names of the directory `folder` ("." and ".."
+// left out), read from its start in directory order; the descriptor's read
+// position is left at the end.
+int readEntryNames(int folder, std::vector<std::string>& names);
 
 // A close-on-exec duplicate of `fd`.
 int duplicate(int fd) noexcept;

@@ -31,15 +31,15 @@ void foldInto(std::string_view text, std::pmr::string& key) {
         key.assign(text);
         for (char& c : key) c = asciiLower(c);
     } else {
-        key.assign(folded(text));
+        UnicodeText::composedLowercased(text, key);
     }
 }
 
-// The canonical composition of a text; a text already composed (every ASCII
-// text is) is returned as it is, otherwise the result lives in `storage`.
-std::string_view composedView(std::string_view text, std::string& storage) {
-    if (UnicodeText::isASCII(text) || UnicodeText::isComposed(text)) return text;
-    storage = UnicodeText::composed(text);
+// The canonical composition of a text: an ASCII text as it is, any other
+// written into `storage`.
+std::string_view composedView(std::string_view text, std::pmr::string& storage) {
+    if (UnicodeText::isASCII(text)) return text;
+    UnicodeText::composed(text, storage);
     return storage;
 }
 
@@ -121,8 +121,9 @@ bool homeAllows(std::string_view candidate, std::optional<std::string_view> home
     if (!home) return false;
     std::string_view homePath = homeFolderPath(*home);
     if (!isNormalized(homePath)) return false;
-    std::string candidateStorage;
-    std::string homeStorage;
+    Scratch scratch;
+    std::pmr::string candidateStorage(scratch.memory());
+    std::pmr::string homeStorage(scratch.memory());
     std::string_view composedCandidate = composedView(candidate, candidateStorage);
     std::string_view composedHome = composedView(homePath, homeStorage);
     if (!isInsideKey(composedCandidate, composedHome)) return false;
@@ -245,8 +246,9 @@ bool allowsInApplications(std::span<const std::string_view> components) {
 
 bool userRemovalAllowed(std::string_view path, std::string_view home) {
     if (!isNormalized(path)) return false;
-    std::string pathStorage;
-    std::string homeStorage;
+    Scratch scratch;
+    std::pmr::string pathStorage(scratch.memory());
+    std::pmr::string homeStorage(scratch.memory());
     return composedUserRemovalAllowed(composedView(path, pathStorage), composedView(homeFolderPath(home), homeStorage));
 }
 

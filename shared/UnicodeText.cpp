@@ -8,9 +8,11 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 
 namespace UnicodeText {
@@ -73,12 +75,155 @@ bool isBelowCombiningMarks(std::string_view text) noexcept {
     return highest < 0xCC;
 }
 
-// Whether a code point is left alone by canonical composition and never
-// combines with what is around it. Every code point below U+0300 is: nothing
-// there decomposes or combines with a following one, and none of them is the
-// second of a pair that composes, so a text of such code points and these is
-// composed.
-bool staysComposed(UChar32 c) { return c < 0x300 || nfc().isInert(c); }
+// How canonical composition treats a code point, seen on its own.
+enum class Composition : uint8_t {
+    // Combining class 0 and NFC quick check "yes": kept as it is, and nothing
+    // before it combines with it. A text made only of such code points is
+    // composed.
+    starter,
+    // A nonzero combining class or quick check "maybe": may combine with what
+    // is before it.
+    mark,
+    // A starter that composition replaces (quick check "no"): the Kelvin sign
+    // by "K", a composition exclusion by its pieces.
+    replaced,
+    // A mark that composition replaces.
+    replacedMark,
+};
+
+Composition compositionByICU(UChar32 c) {
+    if (nfc().isInert(c)) return Composition::starter;
+    const bool starter = u_getCombiningClass(c) == 0;
+    switch (u_getIntPropertyValue(c, UCHAR_NFC_QUICK_CHECK)) {
+        case UNORM_YES:
+            return starter ? Composition::starter : Composition::mark;
+        case UNORM_MAYBE:
+            return Composition::mark;
+        default:
+            return starter ? Composition::replaced : Composition::replacedMark;
+    }
+}
+
+// What the code points that UTF-8 writes in two bytes (Latin, Greek, Cyrillic
+// and more) need, looked up rather than asked of ICU each time.
+constexpr UChar32 twoByteEnd = 0x800;
+
+struct TwoByteCodePoint {
+    char16_t lower = 0;  // the simple lower-case mapping
+    Composition composition = Composition::starter;
+    // Whether the code point, its mapping and its full mapping are one
+    // composed starter each: folding takes it on its own.
+    bool foldsAlone = false;
+};
+
+using TwoByteTable = std::array<TwoByteCodePoint, twoByteEnd>;
+
+const TwoByteTable& twoByteCodePoints() {
+    static const TwoByteTable table = [] {
+        TwoByteTable out;
+        for (UChar32 c = 0; c < twoByteEnd; ++c) {
+            const UChar32 lower = u_tolower(c);
+            TwoByteCodePoint& entry = out[static_cast<std::size_t>(c)];
+            entry.lower = static_cast<char16_t>(lower);
+            entry.composition = compositionByICU(c);
+            entry.foldsAlone = lower <= 0xFFFF && c != 0x130 && c != 0x3A3 &&
+                               entry.composition == Composition::starter &&
+                               compositionByICU(lower) == Composition::starter;
+        }
+        return out;
+    }();
+    return table;
+}
+
+Composition compositionOf(UChar32 c, const TwoByteTable& table) {
+    return c < twoByteEnd ? table[static_cast<std::size_t>(c)].composition : compositionByICU(c);
+}
+
+// Whether every code point of well-formed UTF-8 is a composed starter.
+bool isMadeOfComposedStarters(std::string_view text) {
+    const TwoByteTable& table = twoByteCodePoints();
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    const std::size_t size = text.size();
+    for (std::size_t i = 0; i < size;) {
+        if (s[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT_UNSAFE(s, i, c);
+        if (compositionOf(c, table) != Composition::starter) return false;
+    }
+    return true;
+}
+
+// The one composed starter that composition puts for a replaced starter
+// ("K" for the Kelvin sign); -1 when it puts more than one code point.
+UChar32 singleReplacement(UChar32 c) {
+    icu::UnicodeString pieces;
+    if (!nfc().getDecomposition(c, pieces) || pieces.countChar32() != 1) return -1;
+    const UChar32 replacement = pieces.char32At(0);
+    return compositionByICU(replacement) == Composition::starter ? replacement : -1;
+}
+
+// Every code point that the one-pass functions below write takes at most one
+// byte more than what it stands for in the text, and only a code point of two
+// bytes or more does: room for half as much again is room enough. The texts
+// they take are short enough for that room to be counted in int32_t, as ICU's
+// UTF-8 macros count.
+constexpr std::size_t longestOnePassText = INT32_MAX / 2;
+std::size_t roomFor(std::size_t size) { return size + size / 2 + U8_MAX_LENGTH; }
+
+// The canonical composition of a well-formed text into `out`, for the texts
+// that need no reordering: composed starters, replaced starters that become
+// one composed starter, and an ASCII character with one mark after it ("e"
+// and an acute accent). False for any other text and for ill-formed UTF-8,
+// `out` then holding anything.
+template <class String>
+bool composedWithoutReordering(std::string_view text, String& out) {
+    if (text.size() > longestOnePassText) return false;
+    const TwoByteTable& table = twoByteCodePoints();
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    out.resize(roomFor(text.size()));
+    int32_t at = 0;  // the end of what is written to out
+    bool afterASCII = false;
+    for (int32_t i = 0; i < length;) {
+        if (s[i] < 0x80) {
+            out[at++] = static_cast<char>(s[i++]);
+            afterASCII = true;
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        if (c < 0) return false;
+        switch (compositionOf(c, table)) {
+            case Composition::starter:
+                break;
+            case Composition::mark: {
+                // Only right after an ASCII character: it has no pieces for
+                // the mark to be ordered among, so the two compose or stay as
+                // they are. A second mark finds no ASCII character before it.
+                if (!afterASCII) return false;
+                const UChar32 composite = nfc().composePair(static_cast<unsigned char>(out[at - 1]), c);
+                if (composite >= 0) {
+                    --at;
+                    c = composite;
+                }
+                break;
+            }
+            case Composition::replaced:
+                c = singleReplacement(c);
+                if (c < 0) return false;
+                break;
+            case Composition::replacedMark:
+                return false;
+        }
+        U8_APPEND_UNSAFE(out.data(), at, c);
+        afterASCII = false;
+    }
+    out.resize(static_cast<std::size_t>(at));
+    return true;
+}
 
 }  // namespace
 
@@ -121,7 +266,7 @@ bool isValidUTF8(std::string_view text) noexcept {
 
 bool isComposed(std::string_view text) {
     if (!isValidUTF8(text)) return false;
-    if (isBelowCombiningMarks(text)) return true;
+    if (isBelowCombiningMarks(text) || isMadeOfComposedStarters(text)) return true;
     UErrorCode status = U_ZERO_ERROR;
     const bool composed =
         nfc().isNormalizedUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), status);
@@ -133,19 +278,38 @@ std::string repairedUTF8(std::string_view bytes) {
     return toUTF8(fromUTF8(bytes));
 }
 
-// Ill-formed texts are repaired first, so that every path below works on
-// well-formed UTF-8 and the replacement is the same everywhere.
-std::string composed(std::string_view text) {
-    if (!isValidUTF8(text)) return composed(repairedUTF8(text));
-    if (isBelowCombiningMarks(text)) return std::string(text);
-    std::string out;
-    out.reserve(text.size());
-    icu::StringByteSink<std::string> sink(&out);
+namespace {
+
+// composed(text) into `out`. An ill-formed text is repaired before ICU sees
+// it, so that ICU works on well-formed UTF-8 only and the replacement is the
+// same everywhere.
+template <class String>
+void composeInto(std::string_view text, String& out) {
+    if (isBelowCombiningMarks(text) && isValidUTF8(text)) {
+        out.assign(text);
+        return;
+    }
+    if (composedWithoutReordering(text, out)) return;
+    if (!isValidUTF8(text)) {
+        const std::string repaired = repairedUTF8(text);
+        return composeInto(repaired, out);
+    }
+    out.clear();
+    icu::StringByteSink<String> sink(&out);
     UErrorCode status = U_ZERO_ERROR;
     nfc().normalizeUTF8(0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), sink, nullptr, status);
     if (U_FAILURE(status)) throw std::runtime_error("ICU normalization failed");
+}
+
+}  // namespace
+
+std::string composed(std::string_view text) {
+    std::string out;
+    composeInto(text, out);
     return out;
 }
+
+void composed(std::string_view text, std::pmr::string& out) { composeInto(text, out); }
 
 namespace {
 
@@ -205,56 +369,130 @@ std::string lowercased(std::string_view text) {
 
 namespace {
 
-// composedLowercased(text) in one pass, when every code point and its lower-case
-// mapping stay composed (and the text is well-formed, and holds neither of the two
-// code points that lowercased maps as a whole text); nothing otherwise.
-std::optional<std::string> composedLowercasedInOnePass(std::string_view text) {
+// Whether the nearest code point before `start` (after `end`) that is not
+// case-ignorable is cased: the context that makes a capital sigma final. The
+// text is well-formed UTF-8 of `length` bytes.
+bool casedLetterBefore(const uint8_t* s, int32_t start) {
+    while (start > 0) {
+        UChar32 c;
+        U8_PREV_UNSAFE(s, start, c);
+        if (!u_hasBinaryProperty(c, UCHAR_CASE_IGNORABLE)) return u_hasBinaryProperty(c, UCHAR_CASED);
+    }
+    return false;
+}
+
+bool casedLetterAfter(const uint8_t* s, int32_t end, int32_t length) {
+    while (end < length) {
+        UChar32 c;
+        U8_NEXT_UNSAFE(s, end, c);
+        if (!u_hasBinaryProperty(c, UCHAR_CASE_IGNORABLE)) return u_hasBinaryProperty(c, UCHAR_CASED);
+    }
+    return false;
+}
+
+// The lower-case mapping of a composed starter, when it and its full mapping
+// are one composed starter (folding then takes the code point on its own);
+// -1 otherwise.
+UChar32 lowerAlone(UChar32 c, const TwoByteTable& table) {
+    if (c < twoByteEnd) {
+        const TwoByteCodePoint& entry = table[static_cast<std::size_t>(c)];
+        return entry.foldsAlone ? entry.lower : -1;
+    }
+    const UChar32 lower = u_tolower(c);
+    return lower == c || compositionOf(lower, table) == Composition::starter ? lower : -1;
+}
+
+// composedLowercased(text) in one pass into `out`, for a well-formed text whose
+// composition needs no reordering (see composedWithoutReordering) and whose
+// composed code points each fold alone, or are a capital sigma (whose final
+// form depends on the letters around it). False otherwise, `out` then holding
+// anything.
+template <class String>
+bool foldedInOnePass(std::string_view text, String& out) {
+    if (text.size() > longestOnePassText) return false;
+    const TwoByteTable& table = twoByteCodePoints();
     const auto* s = reinterpret_cast<const uint8_t*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
-    if (static_cast<std::size_t>(length) != text.size()) return std::nullopt;
-    std::string out(text);
+    out.resize(roomFor(text.size()));
     int32_t at = 0;  // the end of what is written to out
+    bool afterASCII = false;
+    // A sigma's context is read in the text as it is, which is the composed
+    // text only when composition changed nothing.
+    bool sigma = false;
+    bool composition = false;
     for (int32_t i = 0; i < length;) {
         if (s[i] < 0x80) {
             int32_t end = i + 1;
             while (end < length && s[end] < 0x80) ++end;
-            const auto needed = static_cast<std::size_t>(at + end - i);
-            if (out.size() < needed) out.resize(needed);
             for (char* o = out.data() + at; i < end; ++i, ++o, ++at) {
                 const char c = static_cast<char>(s[i]);
                 *o = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
             }
+            afterASCII = true;
             continue;
         }
+        const int32_t start = i;
         UChar32 c;
         U8_NEXT(s, i, length, c);
-        if (c < 0 || c == 0x130 || c == 0x3A3) return std::nullopt;
-        const UChar32 lower = u_tolower(c);
-        if (!staysComposed(c) || !staysComposed(lower)) return std::nullopt;
-        // A mapping may take more bytes than the code point it replaces.
-        if (out.size() - static_cast<std::size_t>(at) < U8_MAX_LENGTH)
-            out.resize(static_cast<std::size_t>(at) + U8_MAX_LENGTH);
+        if (c < 0) return false;
+        switch (compositionOf(c, table)) {
+            case Composition::starter:
+                break;
+            case Composition::mark:
+                // Only right after an ASCII character (as in composition
+                // without reordering): their composite takes the place of the
+                // lower-cased character in out.
+                if (!afterASCII) return false;
+                c = nfc().composePair(s[start - 1], c);
+                if (c < 0 || compositionOf(c, table) != Composition::starter) return false;
+                --at;
+                composition = true;
+                break;
+            case Composition::replaced:
+                c = singleReplacement(c);
+                if (c < 0) return false;
+                composition = true;
+                break;
+            case Composition::replacedMark:
+                return false;
+        }
+        afterASCII = false;
+        UChar32 lower = -1;
+        if (c == 0x3A3) {
+            if (!isValidUTF8(text)) return false;
+            sigma = true;
+            lower = casedLetterBefore(s, start) && !casedLetterAfter(s, i, length) ? 0x3C2 : 0x3C3;
+        } else {
+            lower = lowerAlone(c, table);
+            if (lower < 0) return false;
+        }
         U8_APPEND_UNSAFE(out.data(), at, lower);
     }
+    if (sigma && composition) return false;
     out.resize(static_cast<std::size_t>(at));
-    return out;
+    return true;
+}
+
+// composedLowercased by its three steps, for texts that one pass cannot fold.
+template <class String>
+void foldInSteps(std::string_view text, String& out) {
+    // Once composed, a text often folds in one pass: marks that did not
+    // follow an ASCII letter, letters with two marks.
+    const std::string composedText = composed(text);
+    if (foldedInOnePass(composedText, out)) return;
+    composeInto(lowercased(composedText), out);
 }
 
 }  // namespace
 
 std::string composedLowercased(std::string_view text) {
-    if (auto key = composedLowercasedInOnePass(text)) return std::move(*key);
-    // A text that is not composed often is once composed: "K" for the Kelvin
-    // sign, "e" and an acute accent as one letter.
-    std::string storage;
-    std::string_view composedText = text;
-    if (!isComposed(text)) {
-        storage = composed(text);
-        composedText = storage;
-        if (auto key = composedLowercasedInOnePass(composedText)) return std::move(*key);
-    }
-    std::string key = lowercased(composedText);
-    return isComposed(key) ? key : composed(key);
+    std::string key;
+    if (!foldedInOnePass(text, key)) foldInSteps(text, key);
+    return key;
+}
+
+void composedLowercased(std::string_view text, std::pmr::string& out) {
+    if (!foldedInOnePass(text, out)) foldInSteps(text, out);
 }
 
 std::string trimmedWhitespace(std::string_view text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory_resource>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,10 @@ namespace UnicodeText {
 // Canonical composition (NFC).
 std::string composed(std::string_view text);
 
+// composed(text), written into `out`. Composed texts, and the common texts that
+// need no reordering, take no memory beyond what `out` holds.
+void composed(std::string_view text, std::pmr::string& out);
+
 // The full, locale-independent default lower-case mapping (a text may change
 // length: U+0130 becomes "i" followed by U+0307).
 std::string lowercased(std::string_view text);
@@ -19,6 +24,10 @@ std::string lowercased(std::string_view text);
 // text, composed again (lower-casing a composed text can leave it decomposable:
 // "W" and a ring above is composed, "w" and a ring above is not).
 std::string composedLowercased(std::string_view text);
+
+// composedLowercased(text), written into `out`. The common texts (composed, and
+// composed once lower-cased) take no memory beyond what `out` holds.
+void composedLowercased(std::string_view text, std::pmr::string& out);
 
 // Whether the bytes are well-formed UTF-8 already in canonical composition
 // (NFC): composing such a text changes nothing.

@@ -1,5 +1,6 @@
 #include "shared/AnchoredSystemCalls.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -8,7 +9,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 namespace AnchoredFiles::SystemCalls {
 
@@ -60,6 +63,27 @@ int statusAndMount(int folder, const char* name, struct stat& status, uint64_t& 
     status.st_gid = extended.stx_gid;
     mount = extended.stx_mnt_id;
     return 0;
+}
+
+int readEntryNames(int folder, std::vector<std::string>& names) {
+    if (::lseek(folder, 0, SEEK_SET) != 0) return -1;
+    // Room for a few hundred entries a call; the system never splits one.
+    std::vector<std::byte> buffer(32 * 1024);
+    for (;;) {
+        const ssize_t filled = ::getdents64(folder, buffer.data(), buffer.size());
+        if (filled < 0) return -1;
+        if (filled == 0) return 0;
+        for (size_t at = 0; at + offsetof(dirent64, d_name) < static_cast<size_t>(filled);) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer.data() + at);
+            if (entry->d_reclen <= offsetof(dirent64, d_name) || at + entry->d_reclen > static_cast<size_t>(filled))
+                break;
+            const char* name = entry->d_name;
+            const size_t length = ::strnlen(name, entry->d_reclen - offsetof(dirent64, d_name));
+            at += entry->d_reclen;
+            if ((length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.')) continue;
+            names.emplace_back(name, length);
+        }
+    }
 }
 
 int duplicate(int fd) noexcept { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
