@@ -22,74 +22,61 @@ using Wire::Selector;
 
 namespace {
 
-// Where a removed item must be once every reply is in: gone, or in the Trash
-// (`trashCopy`) owned by `owner`.
-struct FileOutcome {
-    std::string path;
-    std::string trashCopy;
-    uid_t owner = 0;
-};
-
+// What a client asks, and where each removed item must be once every reply is
+// in: gone, or in the Trash (`trashCopy`) owned by the client.
 struct ClientPlan {
     const User* user;
     std::vector<WireClient::Exchange> exchanges;
-    std::vector<FileOutcome> files;
+    std::vector<std::pair<std::string, std::string>> files;  // path, trashCopy ("" when deleted)
 };
 
-// Nine kinds of request in turn, and the reply each must get. The motion
+// Six kinds of request in turn, each with the reply it must get. The motion
 // sensor's replies follow the connection's own state; this platform has no
 // sensor to switch.
 ClientPlan planFor(std::size_t client, std::size_t requests) {
     ClientPlan plan{client % 2 == 0 ? &ann : &bob, {}, {}};
-    const User& user = *plan.user;
-    const std::string home = std::string("/Users/") + user.name;
+    const std::string home = std::string("/Users/") + plan.user->name;
     bool motionOn = false;
     for (std::size_t k = 0; k < requests; ++k) {
         const uint64_t id = (uint64_t{client} << 32) | k;
-        const std::string tag = "load." + std::to_string(client) + "." + std::to_string(k);
+        const std::size_t kind = k % 6, turn = k / 6;
+        const std::string name = "load." + std::to_string(client) + "." + std::to_string(k);
         WireClient::Exchange exchange{{id, Selector::version, {}}, std::string("1.6")};
-        const std::size_t kind = k % 9, turn = k / 9;
-        if (kind >= 1 && kind <= 4) {
-            // Found items (owned by root) and chosen ones (the user's), deleted or moved to the Trash.
-            const bool chosen = kind > 2, toTrash = kind % 2 == 0;
-            const std::string path = chosen ? home + "/Desktop/" + tag : "/Library/Caches/com.example." + tag;
-            const Owner owner = chosen ? Owner{user.uid, user.gid} : Owner{};
+        if (kind == 1 || kind == 2) {
+            // Found items (root's; with one not allowed and one missing when deleted) and chosen ones (the
+            // user's), deleted or moved to the Trash.
+            const bool chosen = kind == 2, toTrash = turn % 2 == 0;
+            const std::string path = chosen ? home + "/Desktop/" + name : "/Library/Caches/" + name;
+            const Owner owner = chosen ? Owner{plan.user->uid, plan.user->gid} : Owner{};
             makeFolder(path, owner);
-            makeFile(path + "/a", "a", owner);
             makeFolder(path + "/sub", owner);
             makeFile(path + "/sub/b", "b", owner);
-            exchange.request = {id, chosen ? Selector::removeChosenItems : Selector::removeItems,
-                                {std::vector<std::string>{path}, toTrash}};
-            exchange.expected = Wire::TextDictionary{};
-            const std::string name = path.substr(path.rfind('/') + 1);
-            plan.files.push_back({path, toTrash ? home + "/.Trash/" + name : "", user.uid});
-        } else if (kind == 5) {
+            std::vector<std::string> paths{path};
+            Wire::TextDictionary failures;
+            if (!chosen && !toTrash) {
+                paths.insert(paths.end(), {"/System/Library/CoreServices", path + ".missing"});
+                failures = {{"/System/Library/CoreServices", "Path is not allowed"},
+                            {path + ".missing", "stat " + name + ".missing: " + systemMessage(ENOENT)}};
+            }
+            exchange = {{id, chosen ? Selector::removeChosenItems : Selector::removeItems, {paths, toTrash}}, failures};
+            plan.files.emplace_back(path, toTrash ? home + "/.Trash/" + name : "");
+        } else if (kind == 3) {
             const bool enable = turn % 3 != 2;
-            exchange.request = {id, Selector::setMotionSensor, {enable}};
-            exchange.expected = enable == motionOn;  // nothing to change, or no sensor switched
+            exchange = {{id, Selector::setMotionSensor, {enable}}, enable == motionOn};  // no change, or none switched
             motionOn = enable;
-        } else if (kind == 6) {
+        } else if (kind == 4) {
             // One reset in twenty runs the tool (a script, whose start-up would
             // otherwise dominate the run), which answers success.
             const bool allowed = turn % 20 == 0;
-            exchange.request = {id, Selector::resetPrivacyPermission,
-                                {std::string("Camera"), std::string(allowed ? "com.example.load" : "com.apple.Safari")}};
-            exchange.expected = allowed ? Wire::ReplyValue{} : std::string("Permission reset is not allowed");
-        } else if (kind == 7) {
+            const std::string bundle = allowed ? "com.example.load" : "com.apple.Safari";
+            exchange = {{id, Selector::resetPrivacyPermission, {std::string("Camera"), bundle}},
+                        allowed ? Wire::ReplyValue{} : std::string("Permission reset is not allowed")};
+        } else if (kind == 5) {
             // Jobs that no rule allows: an Apple label, a plist outside the launch folders.
-            exchange.request = turn % 2 == 0 ? Wire::Request{id, Selector::setLaunchJob,
-                                                             {std::string("com.apple.load"),
-                                                              std::string("/Library/LaunchAgents/com.apple.load.plist"), true}}
-                                             : Wire::Request{id, Selector::unloadLaunchDaemon,
-                                                             {std::string("com.example.load"), home + "/load.plist", false}};
-            exchange.expected = std::string("Launch job is not allowed");
-        } else if (kind == 8) {
-            const std::string missing = "/Library/Caches/com.example." + tag;
-            exchange.request = {id, Selector::removeItems,
-                                {std::vector<std::string>{"/System/Library/CoreServices", missing, "relative/path"}, false}};
-            exchange.expected = Wire::TextDictionary{{"/System/Library/CoreServices", "Path is not allowed"},
-                                                     {missing, "stat com.example." + tag + ": " + systemMessage(ENOENT)},
-                                                     {"relative/path", "Path is not allowed"}};
+            const std::string label = turn % 2 == 0 ? "com.apple.load" : "com.example.load";
+            const Wire::Request apple{id, Selector::setLaunchJob, {label, "/Library/LaunchAgents/" + label + ".plist", true}};
+            const Wire::Request outside{id, Selector::unloadLaunchDaemon, {label, home + "/load.plist", false}};
+            exchange = {turn % 2 == 0 ? apple : outside, std::string("Launch job is not allowed")};
         }
         plan.exchanges.push_back(std::move(exchange));
     }
@@ -106,7 +93,7 @@ TEST(Load, ManyClientsWithManyRequestsEachAreAllAnsweredOnceAndLeaveNothingBehin
     // One client of each user first, so that what the helper builds once
     // (tables, the user database) is there before the count.
     for (std::size_t client = clients; client < clients + 2; ++client) {
-        const ClientPlan warmUp = planFor(client, 9);
+        const ClientPlan warmUp = planFor(client, 6);
         ASSERT_TRUE(WireClient::runAs(*warmUp.user, warmUp.exchanges, 4));
     }
     const HelperProcess::Resources before = HelperProcess::settled(helper, std::nullopt);
@@ -122,11 +109,11 @@ TEST(Load, ManyClientsWithManyRequestsEachAreAllAnsweredOnceAndLeaveNothingBehin
     EXPECT_EQ(failedClients, 0u);
 
     for (const auto& plan : plans) {
-        for (const auto& file : plan.files) {
-            EXPECT_FALSE(exists(file.path)) << file.path;
-            if (file.trashCopy.empty()) continue;
-            EXPECT_TRUE(exists(file.trashCopy + "/sub/b")) << file.trashCopy;
-            EXPECT_EQ(ownerOf(file.trashCopy + "/sub/b"), (Owner{file.owner, 20})) << file.trashCopy;
+        for (const auto& [path, trashCopy] : plan.files) {
+            EXPECT_FALSE(exists(path)) << path;
+            if (!trashCopy.empty()) {
+                EXPECT_EQ(ownerOf(trashCopy + "/sub/b"), (Owner{plan.user->uid, 20})) << trashCopy;
+            }
         }
     }
 
