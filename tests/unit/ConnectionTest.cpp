@@ -32,6 +32,8 @@ public:
         connection->setInvalidationHandler([this] { ++invalidations; });
         connection->resume();
         clientFd = fds[1];
+        const timeval overdue{10, 0};  // a reply that never comes fails the test instead of hanging it
+        ::setsockopt(clientFd, SOL_SOCKET, SO_RCVTIMEO, &overdue, sizeof overdue);
         client = std::make_unique<HelperClient>(UniqueFd(clientFd));
     }
     // The connection's handlers refer to this object: it ends first, and its
