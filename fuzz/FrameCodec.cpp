@@ -33,7 +33,8 @@ void roundTripReply(const Wire::Reply& reply) {
 
 void decodeBody(std::string_view body) {
     if (const auto request = Wire::decodeRequest(body)) {
-        fuzzCheck(request->arguments.size() <= Wire::info(request->selector).arity, "more arguments than the selector takes");
+        fuzzCheck(request->arguments.size() <= Wire::info(request->selector).arity,
+                  "more arguments than the selector takes");
         const auto again = Wire::decodeRequest(bodyOf(Wire::encodeRequest(*request)));
         fuzzCheck(again && again->id == request->id && again->selector == request->selector &&
                       again->arguments == request->arguments,

@@ -35,9 +35,11 @@ const std::string copies = "/usr/local/libexec/e2e-admission/";
 
 // Installs a copy of sorvanectl at `path` owned by `owner` and the client
 // group, made with `command` (run by the shell with $SRC and $DST set).
-void installCopy(const std::string& path, uid_t owner, mode_t mode, const std::string& command = "cp \"$SRC\" \"$DST\"") {
+void installCopy(const std::string& path, uid_t owner, mode_t mode,
+                 const std::string& command = "cp \"$SRC\" \"$DST\"") {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    const ToolRun made = runAs(root, "/bin/sh", {"-c", "SRC=" + std::string(sorvanectlPath) + " DST='" + path + "'; " + command});
+    const ToolRun made =
+        runAs(root, "/bin/sh", {"-c", "SRC=" + std::string(sorvanectlPath) + " DST='" + path + "'; " + command});
     ASSERT_EQ(made.status, 0) << made.error;
     const group* clients = ::getgrnam("sorvane");
     ASSERT_TRUE(clients);
@@ -105,8 +107,9 @@ open(sys.argv[2], "wb").write(data)
 os.truncate(sys.argv[2], table + 4000000 * 64)
 )");
     const std::pair<const char*, std::string> bombs[] = {
-        {"a shared string", "python3 /usr/local/libexec/shared-string.py /usr/local/libexec/bomb.plist && "
-                            "objcopy --update-section __info_plist=/usr/local/libexec/bomb.plist \"$SRC\" \"$DST\""},
+        {"a shared string",
+         "python3 /usr/local/libexec/shared-string.py /usr/local/libexec/bomb.plist && "
+         "objcopy --update-section __info_plist=/usr/local/libexec/bomb.plist \"$SRC\" \"$DST\""},
         {"4,000,000 sections", "python3 /usr/local/libexec/many-sections.py \"$SRC\" \"$DST\""},
     };
     const pid_t helper = helperPid();

@@ -59,7 +59,8 @@ void expectBackTo(pid_t process, const HelperProcess::Resources& before) {
     const auto after = HelperProcess::settled(process, before);
     EXPECT_EQ(after.descriptors, before.descriptors);
     EXPECT_EQ(after.threads, before.threads);
-    EXPECT_LE(after.residentKiB, before.residentKiB + HelperProcess::residentToleranceKiB(before)) << before.residentKiB;
+    EXPECT_LE(after.residentKiB, before.residentKiB + HelperProcess::residentToleranceKiB(before))
+        << before.residentKiB;
 }
 
 // What one client does: waits until it is served (a peer gone before its
@@ -117,7 +118,8 @@ public:
     }
     std::string socketPath() const { return folder_ / "helper.socket"; }
     void start() {
-        listener_.setDelegate([](const std::shared_ptr<Connection>& connection) { return Helper::admitConnection(connection); });
+        listener_.setDelegate(
+            [](const std::shared_ptr<Connection>& connection) { return Helper::admitConnection(connection); });
         ASSERT_TRUE(listener_.resume());
         acceptor_ = std::thread([this] {
             for (pollfd waiting{listener_.fd(), POLLIN, 0}; listening_;)
@@ -138,8 +140,10 @@ TEST(Faults, ClientsThatDieInTheMiddleLeaveNoSensorVoteNorAnythingHeld) {
     const std::size_t rounds = WireClient::fromEnvironment("SORVANE_FAULT_ROUNDS", 5);
     const std::string label = "com.example.slow", plist = "/Library/LaunchDaemons/" + label + ".plist";
     makeFile("/usr/local/libexec/" + label, "#!/bin/sh\n", {}, 0755);
-    makeFile(plist, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Label</key><string>" +
-                        label + "</string><key>Program</key><string>/usr/local/libexec/" + label + "</string></dict></plist>\n");
+    makeFile(plist,
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Label</key><string>" +
+                 label + "</string><key>Program</key><string>/usr/local/libexec/" + label +
+                 "</string></dict></plist>\n");
     writeRules("launchctl", "bootstrap\t0\t\t\t5\n");
     writeRules("tccutil", "reset\t0\t\t\t0.3\n");
     std::thread([] {}).join();  // a sanitizer's own thread, started with the first one, is then in the count
@@ -147,26 +151,30 @@ TEST(Faults, ClientsThatDieInTheMiddleLeaveNoSensorVoteNorAnythingHeld) {
     std::vector<std::string> trees;
     {
         InProcessHelper helper;
-        const std::string on = frameOf(1, Selector::setMotionSensor, {true}), off = frameOf(2, Selector::setMotionSensor, {false});
+        const std::string on = frameOf(1, Selector::setMotionSensor, {true}),
+                          off = frameOf(2, Selector::setMotionSensor, {false});
         const std::string versions = frameOf(2, Selector::version, {}) + frameOf(3, Selector::version, {});
-        const std::string reset = frameOf(4, Selector::resetPrivacyPermission, {std::string("Camera"), std::string("com.example.fault")});
+        const std::string reset =
+            frameOf(4, Selector::resetPrivacyPermission, {std::string("Camera"), std::string("com.example.fault")});
         const std::string enable = frameOf(5, Selector::setLaunchJob, {label, plist, true});
         std::vector<std::vector<Client>> clients(rounds);
         for (std::size_t round = 0; round < rounds; ++round) {
             trees.push_back("/Library/Caches/com.example.fault." + std::to_string(round));
             makeWideTree(trees.back(), 10, 20);
-            const std::string removal = frameOf(6, Selector::removeItems, {std::vector<std::string>{trees.back()}, false});
+            const std::string removal =
+                frameOf(6, Selector::removeItems, {std::vector<std::string>{trees.back()}, false});
             const Act acts[] = {
-                {&ann, true, removal, 0, "", Act::dies},                             // once its removal is under way
-                {&bob, true, reset, 0, "", Act::dies},                               // while the tool runs for it
+                {&ann, true, removal, 0, "", Act::dies},                                // once its removal is under way
+                {&bob, true, reset, 0, "", Act::dies},                                  // while the tool runs for it
                 {&ann, true, removal.substr(0, removal.size() / 2), 0, "", Act::dies},  // after half a frame
-                {&root, false, removal.substr(0, 2), 0, "", Act::dies},              // after two bytes of a header
-                {&bob, true, on + versions, 0, "", Act::dies},                       // holding the sensor, owed replies
-                {&root, false, on + versions, 0, "", Act::halfCloses},               // goes without reading its replies
-                {&ann, false, on, 1, off.substr(0, 9), Act::dies},                   // in the middle of its next frame
-                {&bob, false, on + off + on, 0, "", Act::halfCloses},                // leaves in order
+                {&root, false, removal.substr(0, 2), 0, "", Act::dies},                 // after two bytes of a header
+                {&bob, true, on + versions, 0, "", Act::dies},          // holding the sensor, owed replies
+                {&root, false, on + versions, 0, "", Act::halfCloses},  // goes without reading its replies
+                {&ann, false, on, 1, off.substr(0, 9), Act::dies},      // in the middle of its next frame
+                {&bob, false, on + off + on, 0, "", Act::halfCloses},   // leaves in order
                 {&ann, false, on + on, 0, "", Act::closes},
-                {&root, false, enable + on, 1, "", Act::closes},  // served in order: with the motion reply in, the enable runs
+                // Served in order: with the motion reply in, the enable runs.
+                {&root, false, enable + on, 1, "", Act::closes},
             };
             for (const Act& act : acts) clients[round].push_back(startClient(act, helper.socketPath()));
         }
@@ -184,7 +192,8 @@ TEST(Faults, ClientsThatDieInTheMiddleLeaveNoSensorVoteNorAnythingHeld) {
             EXPECT_EQ(Helper::MotionSensor::shared().userCount(), 0) << "round " << round << "; launchctl takes 5 s";
         }
         // A removal goes on to its end whether or not anyone waits for its reply.
-        for (const auto deadline = steady_clock::now() + seconds(60); exists(trees.back()) && steady_clock::now() < deadline;)
+        for (const auto deadline = steady_clock::now() + seconds(60);
+             exists(trees.back()) && steady_clock::now() < deadline;)
             std::this_thread::sleep_for(milliseconds(50));
         for (const auto& tree : trees) EXPECT_FALSE(exists(tree)) << tree;
     }
@@ -202,7 +211,8 @@ TEST(Faults, AClientThatNeverReadsItsRepliesHoldsUpNoOneAndStaysBounded) {
     UniqueFd silent = WireClient::connect();
     ASSERT_TRUE(silent);
     ::fcntl(silent.get(), F_SETFL, O_NONBLOCK);
-    const std::string frame = frameOf(7, Selector::removeItems, {std::vector<std::string>(64, "/System/Library/x"), false});
+    const std::string frame =
+        frameOf(7, Selector::removeItems, {std::vector<std::string>(64, "/System/Library/x"), false});
     std::size_t sent = 0;
     for (auto quietSince = steady_clock::now(); steady_clock::now() - quietSince < seconds(3);) {
         const std::size_t offset = sent % frame.size();
@@ -219,9 +229,11 @@ TEST(Faults, AClientThatNeverReadsItsRepliesHoldsUpNoOneAndStaysBounded) {
     std::vector<WireClient::Exchange> versions(100, {{0, Selector::version, {}}, std::string("1.6")});
     for (uint64_t id = 0; id < versions.size(); ++id) versions[id].request.id = id + 1;
     EXPECT_TRUE(WireClient::runAs(ann, versions, 8));
-    const auto during = HelperProcess::settled(helper, HelperProcess::Resources{before.descriptors + 1, before.threads + 1});
+    const auto during =
+        HelperProcess::settled(helper, HelperProcess::Resources{before.descriptors + 1, before.threads + 1});
     EXPECT_EQ(during.threads, before.threads + 1) << "one serving thread for the silent connection";
-    EXPECT_LE(during.residentKiB, before.residentKiB + HelperProcess::churnToleranceKiB(16 * 1024)) << sent << " bytes sent";
+    EXPECT_LE(during.residentKiB, before.residentKiB + HelperProcess::churnToleranceKiB(16 * 1024))
+        << sent << " bytes sent";
     silent = UniqueFd();
     expectBackTo(helper, before);
 }
@@ -234,7 +246,8 @@ TEST(Faults, HostileAndAbandonedConnectionsCostOnlyWhatArrivedAndLeaveTheHelperS
     std::vector<UniqueFd> waiting(32);
     for (auto& fd : waiting) {
         fd = WireClient::connect();
-        ASSERT_TRUE(FrameStream::writeAll(fd.get(), std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + "bplist"));
+        ASSERT_TRUE(FrameStream::writeAll(fd.get(),
+                                          std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + "bplist"));
     }
     EXPECT_TRUE(served());
     std::this_thread::sleep_for(milliseconds(500));
@@ -243,15 +256,21 @@ TEST(Faults, HostileAndAbandonedConnectionsCostOnlyWhatArrivedAndLeaveTheHelperS
     // From four threads at once: nothing, part of a frame, a request not waited
     // for, and what is no frame or no message.
     const std::string version = frameOf(1, Selector::version, {});
-    const std::string kinds[] = {"", version.substr(0, 7), version, "\xff\xff\xff\xff", "GET / HTTP/1.1\r\n\r\n",
-                                 std::string("\0\0\x03\xe8short", 9), std::string("\0\0\0\x07garbage", 11),
+    const std::string kinds[] = {"",
+                                 version.substr(0, 7),
+                                 version,
+                                 "\xff\xff\xff\xff",
+                                 "GET / HTTP/1.1\r\n\r\n",
+                                 std::string("\0\0\x03\xe8short", 9),
+                                 std::string("\0\0\0\x07garbage", 11),
                                  frameOf(2, Selector::version, {std::string("extra")})};
     const std::size_t connections = WireClient::fromEnvironment("SORVANE_FAULT_CONNECTIONS", 2000);
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             for (std::size_t i = t; i < connections; i += 4)
-                if (const UniqueFd fd = WireClient::connect()) FrameStream::writeAll(fd.get(), kinds[i % std::size(kinds)]);
+                if (const UniqueFd fd = WireClient::connect())
+                    FrameStream::writeAll(fd.get(), kinds[i % std::size(kinds)]);
         });
     for (auto& thread : threads) thread.join();
     EXPECT_TRUE(served());

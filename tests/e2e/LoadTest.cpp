@@ -5,7 +5,6 @@
 //
 // SORVANE_LOAD_CLIENTS (default 32) and SORVANE_LOAD_REQUESTS (default 300
 // per client) scale the run.
-#include "platform/transport/FrameStream.h"
 #include "support/FileTree.h"
 #include "support/HelperProcess.h"
 #include "support/SandboxUsers.h"
@@ -74,7 +73,8 @@ ClientPlan planFor(std::size_t client, std::size_t requests) {
         } else if (kind == 5) {
             // Jobs that no rule allows: an Apple label, a plist outside the launch folders.
             const std::string label = turn % 2 == 0 ? "com.apple.load" : "com.example.load";
-            const Wire::Request apple{id, Selector::setLaunchJob, {label, "/Library/LaunchAgents/" + label + ".plist", true}};
+            const Wire::Request apple{
+                id, Selector::setLaunchJob, {label, "/Library/LaunchAgents/" + label + ".plist", true}};
             const Wire::Request outside{id, Selector::unloadLaunchDaemon, {label, home + "/load.plist", false}};
             exchange = {turn % 2 == 0 ? apple : outside, std::string("Launch job is not allowed")};
         }
@@ -124,22 +124,6 @@ TEST(Load, ManyClientsWithManyRequestsEachAreAllAnsweredOnceAndLeaveNothingBehin
         << "before " << before.residentKiB << " KiB, after " << after.residentKiB << " KiB";
     std::printf("load: %zu clients x %zu requests served in %.1f s; helper RSS %ld -> %ld KiB\n", clients, requests,
                 served.count(), before.residentKiB, after.residentKiB);
-}
-
-TEST(Load, ALongRemovalOnOneConnectionDoesNotDelayAnother) {
-    const std::string big = "/Library/Caches/com.example.Big";
-    makeWideTree(big, 1000, 150);
-    const UniqueFd remover = WireClient::connect();
-    ASSERT_TRUE(remover);
-    ASSERT_TRUE(FrameStream::writeAll(remover.get(),
-                                      Wire::encodeRequest({1, Selector::removeItems, {std::vector<std::string>{big}, false}})));
-    EXPECT_TRUE(WireClient::runAs(ann, {{{2, Selector::version, {}}, std::string("1.6")}}, 1));
-    // The removal of 150,000 entries is still running when the version reply is in.
-    EXPECT_FALSE(WireClient::nextReply(remover.get(), std::chrono::milliseconds(0))) << "the version reply waited";
-    const auto removed = WireClient::nextReply(remover.get(), std::chrono::seconds(120));
-    ASSERT_TRUE(removed);
-    EXPECT_EQ(removed->value, Wire::ReplyValue(Wire::TextDictionary{}));
-    EXPECT_FALSE(exists(big));
 }
 
 }  // namespace

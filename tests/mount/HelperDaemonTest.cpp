@@ -41,7 +41,8 @@ void install(const char* name, const std::string& to, mode_t mode, gid_t group) 
 }
 
 bool waitFor(const std::function<bool()>& condition, milliseconds timeout = seconds(5)) {
-    for (const auto deadline = steady_clock::now() + timeout; !condition(); std::this_thread::sleep_for(milliseconds(5)))
+    for (const auto deadline = steady_clock::now() + timeout; !condition();
+         std::this_thread::sleep_for(milliseconds(5)))
         if (steady_clock::now() > deadline) return false;
     return true;
 }
@@ -108,13 +109,15 @@ TEST_F(HelperDaemon, AReplacedOrDeletedExecutableRefusesTheNextConnectionAndEnds
         UniqueFd early(::open(in.c_str(), O_RDWR | O_CLOEXEC));
         shell(clientPath + " session < " + in + " > " + out + " 2>&1 &");
         auto replies = [&](int count) {
-            return waitFor([&] { return shell("test \"$(grep -c line " + out + ")\" = " + std::to_string(count)) == 0; });
+            return waitFor(
+                [&] { return shell("test \"$(grep -c line " + out + ")\" = " + std::to_string(count)) == 0; });
         };
         ASSERT_EQ(::write(early.get(), "[\"version\"]\n", 12), 12);
         ASSERT_TRUE(replies(1));
         // Changed in place (times and mode): still the same file.
         const std::string h = helperPath;
-        ASSERT_EQ(shell("touch " + h + " && chmod 0700 " + h + " && chmod 0755 " + h + " && " + clientPath + " version"), 0);
+        ASSERT_EQ(
+            shell("touch " + h + " && chmod 0700 " + h + " && chmod 0755 " + h + " && " + clientPath + " version"), 0);
 
         ASSERT_EQ(shell("H=" + h + "; " + change), 0);
         const auto refused = steady_clock::now();
@@ -125,7 +128,10 @@ TEST_F(HelperDaemon, AReplacedOrDeletedExecutableRefusesTheNextConnectionAndEnds
         early.reset();
         // New connections keep arriving: they do not put the end off.
         std::atomic<bool> flooding{true};
-        std::thread flood([&] { while (flooding && HelperClient::connect(activatedSocket)) {} });
+        std::thread flood([&] {
+            while (flooding && HelperClient::connect(activatedSocket)) {
+            }
+        });
         int status = -1;
         if (waitFor([&] { return ::waitpid(helper.pid, &status, WNOHANG) == helper.pid; }, seconds(3))) helper.pid = -1;
         const auto elapsed = steady_clock::now() - refused;
