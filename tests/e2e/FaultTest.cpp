@@ -210,22 +210,13 @@ TEST(Faults, AClientThatNeverReadsItsRepliesHoldsUpNoOneAndStaysBounded) {
     const auto before = baselineOf(helper);
     UniqueFd silent = WireClient::connect();
     ASSERT_TRUE(silent);
-    ::fcntl(silent.get(), F_SETFL, O_NONBLOCK);
+    const timeval stalled{3, 0};  // a send that waits this long: the helper reads no more
+    ::setsockopt(silent.get(), SOL_SOCKET, SO_SNDTIMEO, &stalled, sizeof stalled);
     const std::string frame =
         frameOf(7, Selector::removeItems, {std::vector<std::string>(64, "/System/Library/x"), false});
     std::size_t sent = 0;
-    for (auto quietSince = steady_clock::now(); steady_clock::now() - quietSince < seconds(3);) {
-        const std::size_t offset = sent % frame.size();
-        const ssize_t count = ::send(silent.get(), frame.data() + offset, frame.size() - offset, MSG_NOSIGNAL);
-        pollfd writable{silent.get(), POLLOUT, 0};
-        if (count <= 0) {
-            ::poll(&writable, 1, 100);
-            continue;
-        }
-        sent += static_cast<std::size_t>(count);
-        quietSince = steady_clock::now();
-    }
-    EXPECT_GT(sent / frame.size(), 10u);
+    while (FrameStream::writeAll(silent.get(), frame)) ++sent;
+    EXPECT_GT(sent, 10u);
     std::vector<WireClient::Exchange> versions(100, {{0, Selector::version, {}}, std::string("1.6")});
     for (uint64_t id = 0; id < versions.size(); ++id) versions[id].request.id = id + 1;
     EXPECT_TRUE(WireClient::runAs(ann, versions, 8));
@@ -233,7 +224,7 @@ TEST(Faults, AClientThatNeverReadsItsRepliesHoldsUpNoOneAndStaysBounded) {
         HelperProcess::settled(helper, HelperProcess::Resources{before.descriptors + 1, before.threads + 1});
     EXPECT_EQ(during.threads, before.threads + 1) << "one serving thread for the silent connection";
     EXPECT_LE(during.residentKiB, before.residentKiB + HelperProcess::churnToleranceKiB(16 * 1024))
-        << sent << " bytes sent";
+        << sent << " requests sent";
     silent = UniqueFd();
     expectBackTo(helper, before);
 }
