@@ -83,7 +83,8 @@ void syncFolder(int folder) {
 // Every run on standard error, for a look at the spread.
 void reportRuns(const std::string& bench, const std::vector<double>& ours, const std::vector<double>& anchor) {
     std::fprintf(stderr, "%s runs (ours / anchor):", bench.c_str());
-    for (size_t i = 0; i < ours.size() && i < anchor.size(); ++i) std::fprintf(stderr, " %.3f/%.3f", ours[i], anchor[i]);
+    for (size_t i = 0; i < ours.size() && i < anchor.size(); ++i)
+        std::fprintf(stderr, " %.3f/%.3f", ours[i], anchor[i]);
     std::fprintf(stderr, "\n");
 }
 

@@ -14,8 +14,8 @@
 #include "shared/UniqueFd.h"
 
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 

@@ -104,7 +104,9 @@ constexpr Template templates[] = {
     {"/Users/Jos\xC3\xA9/Documents/r\xC3\xA9sum\xC3\xA9#.pdf", "", "/Users/Jose\xCC\x81"},
     {"/Library/Application Support/\xC3\x9Cn\xC3\xAF\x63\xC3\xB6\x64\xC3\xA9#/donn\xC3\xA9\x65s", "", "/Users/ann"},
     {"/Users/ann/Desktop/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E#.txt", "", "/Users/ann"},
-    {"/Library/\xE2\x84\xAA" "eychains/x#", "", "/Users/ann"},
+    {"/Library/\xE2\x84\xAA"
+     "eychains/x#",
+     "", "/Users/ann"},
     {"/Applications/Cafe\xCC\x81#.app", "", "/Users/ann"},
     {"/Library/Caches/COM.APPLE.\xE1\xB8\x9Eoo#", "", "/Users/ann"},
     {"/Users/bob/Library/Caches/\xCE\xA3\xCE\xAF\xCF\x83\xCF\x85\xCF\x86\xCE\xBF\xCF\x82#", "", "/Users/bob"},
@@ -125,8 +127,8 @@ const std::vector<Decision>& mix() {
             for (const Template& t : templates) {
                 Decision d;
                 d.path = withVariant(t.path, variant);
-                d.holdingFolder = *t.holdingFolder ? std::string(t.holdingFolder)
-                                                   : PathText::deletingLastPathComponent(d.path);
+                d.holdingFolder =
+                    *t.holdingFolder ? std::string(t.holdingFolder) : PathText::deletingLastPathComponent(d.path);
                 if (*t.home) d.home = t.home;
                 out.push_back(std::move(d));
             }

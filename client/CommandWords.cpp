@@ -24,12 +24,14 @@ struct Parser {
         app.require_subcommand(1, 1);
         app.set_help_flag();
 
-        app.add_subcommand("version", "Asks for the helper's protocol version")
-            ->callback([this] { command = {HelperProtocol::Selector::version, {}}; });
+        app.add_subcommand("version", "Asks for the helper's protocol version")->callback([this] {
+            command = {HelperProtocol::Selector::version, {}};
+        });
 
         for (const auto& [name, selector, summary] :
              {std::tuple{"remove", HelperProtocol::Selector::removeItems, "Removes found items"},
-              std::tuple{"remove-chosen", HelperProtocol::Selector::removeChosenItems, "Removes items the user chose"}}) {
+              std::tuple{"remove-chosen", HelperProtocol::Selector::removeChosenItems,
+                         "Removes items the user chose"}}) {
             auto* sub = app.add_subcommand(name, summary);
             sub->add_flag("--trash", toTrash, "Move into the Trash instead of deleting");
             sub->add_option("PATH", paths, "Items to remove");
@@ -40,7 +42,9 @@ struct Parser {
         job->add_option("STATE", state, "enable or disable")->required()->check(CLI::IsMember({"enable", "disable"}));
         job->add_option("LABEL", label)->required();
         job->add_option("PLIST", plist)->required();
-        job->callback([this] { command = {HelperProtocol::Selector::setLaunchJob, {label, plist, state == "enable"}}; });
+        job->callback([this] {
+            command = {HelperProtocol::Selector::setLaunchJob, {label, plist, state == "enable"}};
+        });
 
         auto* unload = app.add_subcommand("unload-daemon", "Unloads a launch job and removes its plist");
         unload->add_flag("--trash", toTrash, "Move the plist into the Trash instead of deleting it");
@@ -69,7 +73,8 @@ std::vector<std::string> withValuesMarked(std::vector<std::string> words) {
     std::size_t first = 1;
     if (request == "unload-daemon")
         while (first < words.size() && words[first] == "--trash") ++first;
-    if (first < words.size() && words[first] != "--") words.insert(words.begin() + static_cast<std::ptrdiff_t>(first), "--");
+    if (first < words.size() && words[first] != "--")
+        words.insert(words.begin() + static_cast<std::ptrdiff_t>(first), "--");
     return words;
 }
 

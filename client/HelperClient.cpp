@@ -33,7 +33,8 @@ HelperClient::HelperClient(UniqueFd socket) : socket_(std::move(socket)), reader
 
 uint64_t HelperClient::newRequestID() { return nextID_++; }
 
-bool HelperClient::send(uint64_t id, HelperProtocol::Selector selector, const std::vector<HelperProtocol::Argument>& arguments) {
+bool HelperClient::send(uint64_t id, HelperProtocol::Selector selector,
+                        const std::vector<HelperProtocol::Argument>& arguments) {
     Wire::Request request;
     request.id = id;
     request.selector = selector;
@@ -41,7 +42,8 @@ bool HelperClient::send(uint64_t id, HelperProtocol::Selector selector, const st
     return FrameStream::writeAll(socket_.get(), Wire::encodeRequest(request));
 }
 
-std::optional<uint64_t> HelperClient::send(HelperProtocol::Selector selector, const std::vector<HelperProtocol::Argument>& arguments) {
+std::optional<uint64_t> HelperClient::send(HelperProtocol::Selector selector,
+                                           const std::vector<HelperProtocol::Argument>& arguments) {
     const uint64_t id = newRequestID();
     if (!send(id, selector, arguments)) return std::nullopt;
     return id;
@@ -67,7 +69,7 @@ std::optional<HelperProtocol::ReplyValue> HelperClient::await(uint64_t id) {
 }
 
 std::optional<HelperProtocol::ReplyValue> HelperClient::call(HelperProtocol::Selector selector,
-                                                   const std::vector<HelperProtocol::Argument>& arguments) {
+                                                             const std::vector<HelperProtocol::Argument>& arguments) {
     const auto id = send(selector, arguments);
     if (!id) return std::nullopt;
     return await(*id);

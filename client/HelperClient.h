@@ -27,7 +27,8 @@ public:
     explicit HelperClient(UniqueFd socket);
 
     // Sends one request and returns its id; nothing when the connection is gone.
-    std::optional<uint64_t> send(HelperProtocol::Selector selector, const std::vector<HelperProtocol::Argument>& arguments);
+    std::optional<uint64_t> send(HelperProtocol::Selector selector,
+                                 const std::vector<HelperProtocol::Argument>& arguments);
 
     // The same in two steps, for a caller that must know the id before the
     // reply can arrive: a fresh id, then the request sent under it.
@@ -43,7 +44,8 @@ public:
     std::optional<HelperProtocol::ReplyValue> await(uint64_t id);
 
     // Sends one request and waits for its reply.
-    std::optional<HelperProtocol::ReplyValue> call(HelperProtocol::Selector selector, const std::vector<HelperProtocol::Argument>& arguments);
+    std::optional<HelperProtocol::ReplyValue> call(HelperProtocol::Selector selector,
+                                                   const std::vector<HelperProtocol::Argument>& arguments);
 
     // Closes the sending side: the helper answers what it has received, then closes.
     void finishSending();

@@ -37,8 +37,10 @@ int runOne(const CommandWords::Command& command, bool asJSON) {
         std::cerr << "sorvanectl: the helper closed the connection without answering\n";
         return exitUnavailable;
     }
-    if (asJSON) std::cout << ReplyOutput::jsonLine(ReplyOutput::json(*reply)) << "\n";
-    else std::cout << ReplyOutput::text(command.selector, *reply);
+    if (asJSON)
+        std::cout << ReplyOutput::jsonLine(ReplyOutput::json(*reply)) << "\n";
+    else
+        std::cout << ReplyOutput::text(command.selector, *reply);
     std::cout.flush();
     return exitAnswered;
 }
@@ -95,8 +97,10 @@ int runSession() {
         std::optional<CommandWords::Command> command;
         if (auto* list = std::get_if<std::vector<std::string>>(&words)) {
             auto parsed = CommandWords::parse(*list);
-            if (auto* chosen = std::get_if<CommandWords::Command>(&parsed)) command = std::move(*chosen);
-            else problem = std::get<CommandWords::UsageError>(parsed).message;
+            if (auto* chosen = std::get_if<CommandWords::Command>(&parsed))
+                command = std::move(*chosen);
+            else
+                problem = std::get<CommandWords::UsageError>(parsed).message;
         } else {
             problem = std::get<std::string>(words);
         }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/os/ConcurrentExecutor.h"
 #include "helper/Replies.h"
+#include "platform/os/ConcurrentExecutor.h"
 
 #include <sys/types.h>
 

@@ -1,8 +1,8 @@
 #include "helper/LaunchJobRequests.h"
 
+#include "helper/ItemRemoval.h"
 #include "helper/Launchctl.h"
 #include "helper/OwnExecutable.h"
-#include "helper/ItemRemoval.h"
 #include "helper/ResolvedParentPath.h"
 #include "shared/LaunchJobFacts.h"
 #include "shared/LaunchJobPlan.h"
@@ -17,7 +17,8 @@ namespace Helper {
 namespace {
 
 constexpr std::string_view jobNotAllowed = "Launch job is not allowed";
-constexpr std::string_view programReplaceable = "The job's program could be replaced by another user: not turning it on";
+constexpr std::string_view programReplaceable =
+    "The job's program could be replaced by another user: not turning it on";
 
 // What an accepted enable or disable request hands to its task on the
 // connection's executor; the task owns it until it has replied.
@@ -37,8 +38,7 @@ bool inJobFolder(const std::string& plistPath) { return SafetyPolicy::privileged
 
 }  // namespace
 
-void setLaunchJob(std::string label, std::string plistPath, bool enabled, HelperService& service,
-                  TextReply reply) {
+void setLaunchJob(std::string label, std::string plistPath, bool enabled, HelperService& service, TextReply reply) {
     if (!inJobFolder(plistPath)) return reply(std::string(jobNotAllowed));
     const LaunchJobFacts facts = LaunchJobFacts::read(plistPath);
     if (!SafetyPolicy::privilegedLaunchJobToggleAllowed(label, facts)) return reply(std::string(jobNotAllowed));
@@ -56,8 +56,8 @@ void setLaunchJob(std::string label, std::string plistPath, bool enabled, Helper
         std::move(reply),
     });
     service.launchSequences.submit([change] {
-        auto answer = LaunchJobPlan::apply(change->domain, change->label, change->plistPath, change->enabled,
-                                           runLaunchctl);
+        auto answer =
+            LaunchJobPlan::apply(change->domain, change->label, change->plistPath, change->enabled, runLaunchctl);
         change->reply(std::move(answer));
     });
 }

@@ -2,8 +2,8 @@
 
 #include "helper/MotionRequest.h"
 #include "helper/OwnExecutable.h"
-#include "helper/linux/RequestDispatch.h"
 #include "helper/StartupIdentity.h"
+#include "helper/linux/RequestDispatch.h"
 #include "platform/os/MainLoop.h"
 #include "shared/HelperConstants.h"
 

@@ -4,9 +4,9 @@
 #include "helper/StartupIdentity.h"
 #include "platform/admission/ClientGroup.h"
 #include "platform/os/Confinement.h"
-#include "platform/transport/Listener.h"
 #include "platform/os/HeapArenas.h"
 #include "platform/os/MainLoop.h"
+#include "platform/transport/Listener.h"
 #include "platform/transport/WireProtocol.h"
 #include "shared/HelperConstants.h"
 #include "shared/TCCResetPolicy.h"
@@ -25,8 +25,9 @@ int main(int argc, char** argv) {
     // Both live as long as the process.
     auto* delegate = new ListenerDelegate;
     auto* listener = new Listener(Wire::socketPath(HelperConstants::machServiceName));
-    listener->setDelegate(
-        [delegate](const std::shared_ptr<Connection>& connection) { return delegate->shouldAcceptNewConnection(connection); });
+    listener->setDelegate([delegate](const std::shared_ptr<Connection>& connection) {
+        return delegate->shouldAcceptNewConnection(connection);
+    });
     if (!listener->resume()) return 1;
     Confinement::apply("/", {std::string(launchctlPath), std::string(TCCResetPolicy::toolPath)});
     MainLoop::run(*listener);

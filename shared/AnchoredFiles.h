@@ -76,8 +76,8 @@ std::vector<std::string> listEntryNames(int folder);
 
 // Moves the item into the user's ".Trash" under a free name, hands it to the
 // user, and returns the name under which it now lies in the Trash.
-std::string moveToTrash(std::string_view name, std::string_view holdingFolder, std::string_view homeFolder,
-                        uid_t user, gid_t group);
+std::string moveToTrash(std::string_view name, std::string_view holdingFolder, std::string_view homeFolder, uid_t user,
+                        gid_t group);
 
 // Opens (creating when missing) the user's Trash folder in the home folder.
 UniqueFd openTrash(std::string_view homeFolder, uid_t user, gid_t group);

@@ -100,8 +100,8 @@ std::optional<ProgramIntegrity> ProgramIntegrity::read(std::string_view programP
     }
 
     return ProgramIntegrity{
-        S_ISREG(program->st_mode), program->st_uid,   groupOrOtherWritable(*program),
-        parent->st_uid,            groupOrOtherWritable(*parent), underWorldWritable,
+        S_ISREG(program->st_mode),     program->st_uid,    groupOrOtherWritable(*program), parent->st_uid,
+        groupOrOtherWritable(*parent), underWorldWritable,
     };
 }
 

@@ -11,8 +11,7 @@ std::string target(std::string_view domain, std::string_view label) {
 
 Steps steps(std::string_view domain, std::string_view label, std::string_view plistPath, bool enabled) {
     std::string service = target(domain, label);
-    if (enabled)
-        return {{"enable", service}, {"bootstrap", std::string(domain), std::string(plistPath)}};
+    if (enabled) return {{"enable", service}, {"bootstrap", std::string(domain), std::string(plistPath)}};
     return {{"disable", service}, {"bootout", service}};
 }
 

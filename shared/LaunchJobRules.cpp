@@ -23,9 +23,7 @@ bool sameText(std::string_view a, std::string_view b) {
     return UnicodeText::composed(a) == UnicodeText::composed(b);
 }
 
-bool isASCIILetterOrDigit(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
+bool isASCIILetterOrDigit(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
 bool isLabelCharacter(char c) { return isASCIILetterOrDigit(c) || c == '.' || c == '_' || c == '-' || c == '@'; }
 

@@ -15,10 +15,10 @@ constexpr std::string_view applePrefix = "com.apple.";
 // Memory for the temporary texts of one decision: a buffer on the stack, then
 // the heap for texts too long for it. Keys of ASCII paths never reach the heap.
 class Scratch {
-  public:
+public:
     std::pmr::memory_resource* memory() noexcept { return &arena_; }
 
-  private:
+private:
     alignas(std::max_align_t) std::array<std::byte, 2048> buffer_;
     std::pmr::monotonic_buffer_resource arena_{buffer_.data(), buffer_.size()};
 };
@@ -140,8 +140,7 @@ bool candidateAllowed(std::string_view candidate, std::optional<std::string_view
     // The longest removal root that holds the key; a root is not inside itself.
     const RootRule* chosen = nullptr;
     for (const RootRule& rule : rootRules())
-        if (isInsideKey(key, rule.key) && (chosen == nullptr || rule.key.size() > chosen->key.size()))
-            chosen = &rule;
+        if (isInsideKey(key, rule.key) && (chosen == nullptr || rule.key.size() > chosen->key.size())) chosen = &rule;
     if (chosen == nullptr) return false;
 
     std::pmr::vector<std::string_view> parts = relativeComponents(key, chosen->key, scratch.memory());
@@ -151,16 +150,16 @@ bool candidateAllowed(std::string_view candidate, std::optional<std::string_view
     if (chosen->protectedChildren != nullptr && chosen->protectedChildren->contains(firstLevel)) return false;
 
     switch (chosen->kind) {
-        case RootKind::applications:
-            return allowsInApplications(parts);
-        case RootKind::library:
-            return !libraryFolderKeys().contains(firstLevel) && !firstLevel.starts_with('.');
-        case RootKind::users:
-            return homeAllows(candidate, home);
-        case RootKind::folders:
-            return parts.size() >= 4;
-        case RootKind::plain:
-            return true;
+    case RootKind::applications:
+        return allowsInApplications(parts);
+    case RootKind::library:
+        return !libraryFolderKeys().contains(firstLevel) && !firstLevel.starts_with('.');
+    case RootKind::users:
+        return homeAllows(candidate, home);
+    case RootKind::folders:
+        return parts.size() >= 4;
+    case RootKind::plain:
+        return true;
     }
     return false;
 }

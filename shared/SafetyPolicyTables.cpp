@@ -1,12 +1,14 @@
 // The fixed tables of the removal policy and their key sets.
-#include "shared/SafetyPolicy.h"
 #include "shared/SafetyPolicyTables.h"
+#include "shared/SafetyPolicy.h"
 
 #include <algorithm>
 #include <map>
 
 namespace SafetyPolicy {
 
+// The tables are laid out by hand, several names a line.
+// clang-format off
 constinit const std::array<std::string_view, 49> removalRootTexts = {
     "/Library/Caches", "/Library/Logs", "/Library/Application Support", "/Library/Preferences",
     "/Library/LaunchAgents", "/Library/LaunchDaemons", "/Library/PrivilegedHelperTools",
@@ -90,6 +92,7 @@ constinit const std::array<ProtectedChildren, 3> protectedChildNames = {{
     {"/private/var/log", logProtectedNames},
     {"/Users/Shared", sharedProtectedNames},
 }};
+// clang-format on
 
 const std::vector<Location>& removalRoots() {
     static const std::vector<Location> roots = [] {

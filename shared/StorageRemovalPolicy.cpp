@@ -14,25 +14,33 @@
 namespace StorageRemovalPolicy {
 
 constinit const std::array<std::string_view, 11> systemPrefixes = {
-    "/system", "/usr", "/bin", "/sbin", "/private/etc", "/private/var/db", "/private/var/run", "/cores",
-    "/dev", "/library/apple", "/library/application support/apple",
+    "/system",
+    "/usr",
+    "/bin",
+    "/sbin",
+    "/private/etc",
+    "/private/var/db",
+    "/private/var/run",
+    "/cores",
+    "/dev",
+    "/library/apple",
+    "/library/application support/apple",
 };
 
 constinit const std::array<std::string_view, 1> systemPrefixExceptions = {"/usr/local"};
 
 constinit const std::array<std::string_view, 17> rootLayout = {
-    "applications", "library", "system", "users", "volumes", "bin", "cores", "dev", "etc", "home", "private",
-    "sbin", "tmp", "usr", "var", "network", "net",
+    "applications", "library", "system", "users", "volumes", "bin", "cores",   "dev", "etc",
+    "home",         "private", "sbin",   "tmp",   "usr",     "var", "network", "net",
 };
 
 constinit const std::array<std::string_view, 15> hostFolders = {
-    "boot", "lib", "lib32", "lib64", "libx32", "lost+found", "media", "mnt", "opt", "proc", "root", "run", "snap",
-    "srv", "sys",
+    "boot", "lib",  "lib32", "lib64", "libx32", "lost+found", "media", "mnt",
+    "opt",  "proc", "root",  "run",   "snap",   "srv",        "sys",
 };
 
 constinit const std::array<std::string_view, 10> homeFolders = {
-    "desktop", "documents", "downloads", "library", "movies", "music", "pictures", "public", "applications",
-    "sites",
+    "desktop", "documents", "downloads", "library", "movies", "music", "pictures", "public", "applications", "sites",
 };
 
 constinit const std::array<std::string_view, 3> cloudDriveRoot = {"library", "mobile documents", "com~apple~clouddocs"};

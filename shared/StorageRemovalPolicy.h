@@ -24,7 +24,7 @@ std::optional<std::string> normalized(std::string_view path);
 // Tables, in lower case.
 extern const std::array<std::string_view, 11> systemPrefixes;
 extern const std::array<std::string_view, 1> systemPrefixExceptions;
-extern const std::array<std::string_view, 17> rootLayout;   // top-level folders of the startup volume
+extern const std::array<std::string_view, 17> rootLayout;  // top-level folders of the startup volume
 // Top-level folders of a Linux host that no Mac has: never chosen, nor
 // anything below them.
 extern const std::array<std::string_view, 15> hostFolders;

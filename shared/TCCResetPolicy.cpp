@@ -11,9 +11,7 @@ namespace {
 
 constexpr size_t maximumIdentifierBytes = 255;
 
-bool isASCIILetterOrDigit(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
+bool isASCIILetterOrDigit(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
 bool isValidPiece(std::string_view piece) {
     if (piece.empty() || !isASCIILetterOrDigit(piece.front())) return false;

@@ -99,8 +99,8 @@ void handOver(std::string_view name, int folder, uid_t user, gid_t group, MountI
     while (!levels.empty()) {
         HandOver& top = levels.back();
         if (top.next < top.entries.size()) {
-            std::optional<HandOver> sub = handOrOpen(top.entries[top.next++], top.folder.get(), top.sealed, user,
-                                                     group, where, std::nullopt);
+            std::optional<HandOver> sub =
+                handOrOpen(top.entries[top.next++], top.folder.get(), top.sealed, user, group, where, std::nullopt);
             if (sub) levels.push_back(std::move(*sub));  // `top` is not used past this point
             continue;
         }
@@ -112,8 +112,8 @@ void handOver(std::string_view name, int folder, uid_t user, gid_t group, MountI
 
 }  // namespace
 
-std::string moveToTrash(std::string_view name, std::string_view holdingFolder, std::string_view homeFolder,
-                        uid_t user, gid_t group) {
+std::string moveToTrash(std::string_view name, std::string_view holdingFolder, std::string_view homeFolder, uid_t user,
+                        gid_t group) {
     if (!isPlainName(name)) throw Failure{"move", EINVAL};
     const std::string item(name);
 

@@ -44,8 +44,7 @@ const icu::Normalizer2& nfc() {
 const UCaseMap& rootCaseMap() {
     static const std::unique_ptr<UCaseMap, decltype(&ucasemap_close)> instance = [] {
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<UCaseMap, decltype(&ucasemap_close)> map(ucasemap_open("", 0, &status),
-                                                                 &ucasemap_close);
+        std::unique_ptr<UCaseMap, decltype(&ucasemap_close)> map(ucasemap_open("", 0, &status), &ucasemap_close);
         if (U_FAILURE(status) || !map) throw std::runtime_error("ICU case mapping unavailable");
         return map;
     }();
@@ -95,12 +94,12 @@ Composition compositionByICU(UChar32 c) {
     if (nfc().isInert(c)) return Composition::starter;
     const bool starter = u_getCombiningClass(c) == 0;
     switch (u_getIntPropertyValue(c, UCHAR_NFC_QUICK_CHECK)) {
-        case UNORM_YES:
-            return starter ? Composition::starter : Composition::mark;
-        case UNORM_MAYBE:
-            return Composition::mark;
-        default:
-            return starter ? Composition::replaced : Composition::replacedMark;
+    case UNORM_YES:
+        return starter ? Composition::starter : Composition::mark;
+    case UNORM_MAYBE:
+        return Composition::mark;
+    default:
+        return starter ? Composition::replaced : Composition::replacedMark;
     }
 }
 
@@ -197,26 +196,26 @@ bool composedWithoutReordering(std::string_view text, String& out) {
         U8_NEXT(s, i, length, c);
         if (c < 0) return false;
         switch (compositionOf(c, table)) {
-            case Composition::starter:
-                break;
-            case Composition::mark: {
-                // Only right after an ASCII character: it has no pieces for
-                // the mark to be ordered among, so the two compose or stay as
-                // they are. A second mark finds no ASCII character before it.
-                if (!afterASCII) return false;
-                const UChar32 composite = nfc().composePair(static_cast<unsigned char>(out[at - 1]), c);
-                if (composite >= 0) {
-                    --at;
-                    c = composite;
-                }
-                break;
+        case Composition::starter:
+            break;
+        case Composition::mark: {
+            // Only right after an ASCII character: it has no pieces for
+            // the mark to be ordered among, so the two compose or stay as
+            // they are. A second mark finds no ASCII character before it.
+            if (!afterASCII) return false;
+            const UChar32 composite = nfc().composePair(static_cast<unsigned char>(out[at - 1]), c);
+            if (composite >= 0) {
+                --at;
+                c = composite;
             }
-            case Composition::replaced:
-                c = singleReplacement(c);
-                if (c < 0) return false;
-                break;
-            case Composition::replacedMark:
-                return false;
+            break;
+        }
+        case Composition::replaced:
+            c = singleReplacement(c);
+            if (c < 0) return false;
+            break;
+        case Composition::replacedMark:
+            return false;
         }
         U8_APPEND_UNSAFE(out.data(), at, c);
         afterASCII = false;
@@ -436,25 +435,25 @@ bool foldedInOnePass(std::string_view text, String& out) {
         U8_NEXT(s, i, length, c);
         if (c < 0) return false;
         switch (compositionOf(c, table)) {
-            case Composition::starter:
-                break;
-            case Composition::mark:
-                // Only right after an ASCII character (as in composition
-                // without reordering): their composite takes the place of the
-                // lower-cased character in out.
-                if (!afterASCII) return false;
-                c = nfc().composePair(s[start - 1], c);
-                if (c < 0 || compositionOf(c, table) != Composition::starter) return false;
-                --at;
-                composition = true;
-                break;
-            case Composition::replaced:
-                c = singleReplacement(c);
-                if (c < 0) return false;
-                composition = true;
-                break;
-            case Composition::replacedMark:
-                return false;
+        case Composition::starter:
+            break;
+        case Composition::mark:
+            // Only right after an ASCII character (as in composition
+            // without reordering): their composite takes the place of the
+            // lower-cased character in out.
+            if (!afterASCII) return false;
+            c = nfc().composePair(s[start - 1], c);
+            if (c < 0 || compositionOf(c, table) != Composition::starter) return false;
+            --at;
+            composition = true;
+            break;
+        case Composition::replaced:
+            c = singleReplacement(c);
+            if (c < 0) return false;
+            composition = true;
+            break;
+        case Composition::replacedMark:
+            return false;
         }
         afterASCII = false;
         UChar32 lower = -1;

@@ -87,8 +87,10 @@ void addLaunchOps(Table& table) {
             uint32_t uid = uidField(request);
             return json(SafetyPolicy::privilegedLaunchJobEnableAllowed(label, LaunchJobFacts::read(plist), uid));
         }
-        if (rule == "toggle") return json(SafetyPolicy::privilegedLaunchJobToggleAllowed(label, LaunchJobFacts::read(plist)));
-        if (rule == "unload") return json(SafetyPolicy::privilegedLaunchJobUnloadAllowed(label, LaunchJobFacts::read(plist)));
+        if (rule == "toggle")
+            return json(SafetyPolicy::privilegedLaunchJobToggleAllowed(label, LaunchJobFacts::read(plist)));
+        if (rule == "unload")
+            return json(SafetyPolicy::privilegedLaunchJobUnloadAllowed(label, LaunchJobFacts::read(plist)));
         throw BadInput("field \"rule\" must be \"toggle\", \"enable\" or \"unload\"");
     };
     table["launch-steps"] = [](const json& request) {

@@ -8,10 +8,14 @@ namespace {
 
 const char* caseName(TCCResetPolicy::Rejection rejection) {
     switch (rejection) {
-    case TCCResetPolicy::Rejection::unknownService: return "unknownService";
-    case TCCResetPolicy::Rejection::invalidBundleID: return "invalidBundleID";
-    case TCCResetPolicy::Rejection::appleClient: return "appleClient";
-    case TCCResetPolicy::Rejection::protectedClient: return "protectedClient";
+    case TCCResetPolicy::Rejection::unknownService:
+        return "unknownService";
+    case TCCResetPolicy::Rejection::invalidBundleID:
+        return "invalidBundleID";
+    case TCCResetPolicy::Rejection::appleClient:
+        return "appleClient";
+    case TCCResetPolicy::Rejection::protectedClient:
+        return "protectedClient";
     }
     return "unknown";
 }

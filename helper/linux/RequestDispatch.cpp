@@ -6,8 +6,10 @@ namespace {
 
 TextReply textReply(Connection::Responder respond) {
     return [respond = std::move(respond)](std::optional<std::string> text) {
-        if (text) respond(std::move(*text));
-        else respond(std::monostate{});
+        if (text)
+            respond(std::move(*text));
+        else
+            respond(std::monostate{});
     };
 }
 

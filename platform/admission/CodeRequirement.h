@@ -29,7 +29,7 @@ std::vector<Clause> parse(std::string_view text);
 struct ExecutableFacts {
     std::optional<std::string> bundleIdentifier;  // CFBundleIdentifier of the embedded property list
     std::optional<std::string> teamIdentifier;    // TeamIdentifier of the embedded property list
-    bool installedByRoot = false;                 // file and every folder above it owned by root, not group/other-writable
+    bool installedByRoot = false;  // file and every folder above it owned by root, not group/other-writable
 };
 
 bool isSatisfied(const std::vector<Clause>& clauses, const ExecutableFacts& facts);

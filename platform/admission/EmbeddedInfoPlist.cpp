@@ -1,8 +1,8 @@
 #include "platform/admission/EmbeddedInfoPlist.h"
 
-#include "shared/linux/PlistNode.h"
 #include "shared/PlistShape.h"
 #include "shared/UnicodeText.h"
+#include "shared/linux/PlistNode.h"
 
 #include <elf.h>
 #include <gelf.h>

@@ -1,8 +1,8 @@
 #include "platform/admission/PeerExecutable.h"
 
 #include "platform/admission/ClientGroup.h"
-#include "platform/os/Confinement.h"
 #include "platform/admission/EmbeddedInfoPlist.h"
+#include "platform/os/Confinement.h"
 #include "platform/os/LinkTarget.h"
 #include "shared/PathText.h"
 #include "shared/UniqueFd.h"

@@ -168,7 +168,9 @@ void allowExecution(int ruleset, const std::string& program) {
 // executables and nothing else; it lives as long as the process.
 class ExecutableOpener {
 public:
-    ExecutableOpener() { std::thread([this] { serve(); }).detach(); }
+    ExecutableOpener() {
+        std::thread([this] { serve(); }).detach();
+    }
 
     UniqueFd open(pid_t pid) {
         const std::lock_guard caller(callers_);

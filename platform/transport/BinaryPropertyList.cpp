@@ -81,8 +81,10 @@ public:
 
     bool empty() const { return fewCount_ == 0 && many_.empty(); }
     void push(Item item) {
-        if (fewCount_ < few_.size()) few_[fewCount_++] = item;
-        else many_.push_back(item);
+        if (fewCount_ < few_.size())
+            few_[fewCount_++] = item;
+        else
+            many_.push_back(item);
     }
     Item pop() {
         if (many_.empty()) return few_[--fewCount_];
@@ -248,9 +250,7 @@ Node Node::reference(std::size_t slot) const {
     return document_->node(bigEndian(document_->bytes_ + start_ + slot * width, width));
 }
 
-Node Node::item(std::size_t index) const {
-    return type_ == Type::array && index < count_ ? reference(index) : Node();
-}
+Node Node::item(std::size_t index) const { return type_ == Type::array && index < count_ ? reference(index) : Node(); }
 
 Node Node::key(std::size_t index) const {
     return type_ == Type::dictionary && index < count_ ? reference(index) : Node();
@@ -304,7 +304,9 @@ char* grow(std::string& out, std::size_t count) {
     return out.data() + size;
 }
 
-void appendBigEndian(uint64_t value, std::size_t width, std::string& out) { putBigEndian(value, width, grow(out, width)); }
+void appendBigEndian(uint64_t value, std::size_t width, std::string& out) {
+    putBigEndian(value, width, grow(out, width));
+}
 
 // The UTF-16 units of well-formed UTF-8: how many, and appended big-endian.
 std::size_t utf16Length(std::string_view text) {
@@ -379,7 +381,8 @@ uint64_t Writer::putString(std::string_view text) {
         fewStrings_[fewStringCount_++] = {text.data(), text.size(), index};
     } else {
         if (manyStrings_.empty()) {
-            for (const auto& known : fewStrings_) manyStrings_.emplace(std::string_view(known.data, known.size), known.index);
+            for (const auto& known : fewStrings_)
+                manyStrings_.emplace(std::string_view(known.data, known.size), known.index);
         }
         manyStrings_.emplace(text, index);
     }

@@ -52,7 +52,7 @@ private:
     const Document* document_ = nullptr;
     Type type_ = Type::other;
     bool utf16_ = false;
-    uint64_t count_ = 0;    // integer: the value; boolean: 0 or 1; strings: units; containers: entries
+    uint64_t count_ = 0;     // integer: the value; boolean: 0 or 1; strings: units; containers: entries
     std::size_t start_ = 0;  // first byte after the marker and any length
 };
 

@@ -1,7 +1,7 @@
 #include "platform/transport/Connection.h"
 
-#include "platform/transport/FrameStream.h"
 #include "platform/admission/PeerExecutable.h"
+#include "platform/transport/FrameStream.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -23,8 +23,7 @@ constexpr std::size_t keptBodyCapacity = 256 * 1024;
 }  // namespace
 
 struct Connection::PendingReply {
-    PendingReply(std::shared_ptr<Connection> owner, uint64_t requestID)
-        : connection(std::move(owner)), id(requestID) {}
+    PendingReply(std::shared_ptr<Connection> owner, uint64_t requestID) : connection(std::move(owner)), id(requestID) {}
     PendingReply(const PendingReply&) = delete;
     PendingReply& operator=(const PendingReply&) = delete;
 
@@ -45,7 +44,10 @@ struct Connection::PendingReply {
 };
 
 Connection::Connection(UniqueFd socket, ThreadGroup& threads, std::unique_ptr<PerUserLimit::Slot> slot)
-    : socket_(std::move(socket)), threads_(threads), slot_(std::move(slot)), acceptedSinceBoot_(PeerExecutable::sinceBoot()) {}
+    : socket_(std::move(socket)),
+      threads_(threads),
+      slot_(std::move(slot)),
+      acceptedSinceBoot_(PeerExecutable::sinceBoot()) {}
 
 Connection::~Connection() = default;
 

@@ -24,9 +24,9 @@
 // dropped (a malformed frame, a reply that could not be delivered in time),
 // the invalidation handler runs once on that thread, after the requests it was
 // serving have returned; for a peer that fails the requirement it runs at once
-// on the resuming thread, and no request is read. A peer that has only half-closed its side still receives the replies due
-// to it; one that has closed altogether ends the connection at once, even while
-// replies from other threads are due (they are then not sent).
+// on the resuming thread, and no request is read. A peer that has only half-closed its side still receives the replies
+// due to it; one that has closed altogether ends the connection at once, even while replies from other threads are due
+// (they are then not sent).
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     // Sends the reply of one request, once; later calls are ignored. It may be

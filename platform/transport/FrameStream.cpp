@@ -81,7 +81,8 @@ bool writeAllBefore(int fd, std::string_view bytes, std::chrono::steady_clock::t
         }
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         pollfd waiting{fd, POLLOUT, 0};
         if (::poll(&waiting, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;

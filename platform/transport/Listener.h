@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/transport/Connection.h"
 #include "platform/admission/PerUserLimit.h"
-#include "platform/os/ThreadGroup.h"
 #include "platform/os/ConcurrentExecutor.h"
+#include "platform/os/ThreadGroup.h"
+#include "platform/transport/Connection.h"
 #include "shared/UniqueFd.h"
 
 #include <functional>

@@ -33,9 +33,9 @@ using HelperProtocol::Argument;
 using HelperProtocol::info;
 using HelperProtocol::ReplyValue;
 using HelperProtocol::Selector;
+using HelperProtocol::SelectorInfo;
 using HelperProtocol::selectorNamed;
 using HelperProtocol::selectors;
-using HelperProtocol::SelectorInfo;
 using HelperProtocol::TextDictionary;
 
 struct Request {
