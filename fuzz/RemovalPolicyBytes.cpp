@@ -16,51 +16,39 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-const std::vector<std::string>& ownFiles() {
-    static const std::vector<std::string> files =
-        OwnFiles::protectedPaths(std::string("/Applications/Sorvane.app"));
-    return files;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    static const std::vector<std::string> own = OwnFiles::protectedPaths(std::string("/Applications/Sorvane.app"));
     FuzzedDataProvider input(data, size);
     const bool hasHome = input.ConsumeBool();
     const std::string home = input.ConsumeRandomLengthString(128);
     const std::string holding = input.ConsumeRandomLengthString(256);
     const std::string path = input.ConsumeRemainingBytesAsString();
-    const std::optional<std::string_view> homeArgument =
-        hasHome ? std::optional<std::string_view>(home) : std::nullopt;
+    const auto homeIfAny = [&](const std::string& text) {
+        return hasHome ? std::optional<std::string_view>(text) : std::nullopt;
+    };
 
-    const bool allowed = SafetyPolicy::privilegedRemovalAllowed(path, holding, homeArgument);
+    const bool allowed = SafetyPolicy::privilegedRemovalAllowed(path, holding, homeIfAny(home));
     if (!SafetyPolicy::isNormalized(path)) fuzzCheck(!allowed, "a path that is not canonical is allowed");
-    const bool isProtected = OwnFiles::isProtected(path, holding, ownFiles());
-    const auto route = StorageRemovalPolicy::route(path, holding, home, ownFiles());
+    const bool isProtected = OwnFiles::isProtected(path, holding, own);
+    const auto route = StorageRemovalPolicy::route(path, holding, home, own);
     (void)SafetyPolicy::isSystemLocation(path);
     (void)SafetyPolicy::userRemovalAllowed(path, home);
+    if (!UnicodeText::isValidUTF8(path) || !UnicodeText::isValidUTF8(holding) || !UnicodeText::isValidUTF8(home))
+        return 0;
 
     // The same request in canonical composition. The home folder is compared
     // after composition by the protected-location rules, so it is composed too.
-    const std::string composedPath = UnicodeText::composed(path);
-    const std::string composedHolding = UnicodeText::composed(holding);
+    const std::string composedPath = UnicodeText::composed(path), composedHolding = UnicodeText::composed(holding);
     const std::string composedHome = UnicodeText::composed(home);
-    if (UnicodeText::isValidUTF8(path) && UnicodeText::isValidUTF8(holding) && UnicodeText::isValidUTF8(home)) {
-        const std::optional<std::string_view> composedHomeArgument =
-            hasHome ? std::optional<std::string_view>(composedHome) : std::nullopt;
-        fuzzCheck(SafetyPolicy::privilegedRemovalAllowed(composedPath, composedHolding, composedHomeArgument) == allowed,
-                  "privilegedRemovalAllowed differs for the composed path");
-        fuzzCheck(OwnFiles::isProtected(composedPath, composedHolding, ownFiles()) == isProtected,
-                  "isProtected differs for the composed path");
-        // Chosen-item routing compares lower-cased texts without composing
-        // them, so only a home folder without composable characters gives the
-        // same route for both forms.
-        if (UnicodeText::isASCII(home)) {
-            fuzzCheck(StorageRemovalPolicy::route(composedPath, composedHolding, home, ownFiles()) == route,
-                      "route differs for the composed path");
-        }
-    }
+    fuzzCheck(SafetyPolicy::privilegedRemovalAllowed(composedPath, composedHolding, homeIfAny(composedHome)) == allowed,
+              "privilegedRemovalAllowed differs for the composed path");
+    fuzzCheck(OwnFiles::isProtected(composedPath, composedHolding, own) == isProtected,
+              "isProtected differs for the composed path");
+    // Chosen-item routing compares lower-cased texts without composing them,
+    // so only a home folder without composable characters gives the same
+    // route for both forms.
+    if (UnicodeText::isASCII(home))
+        fuzzCheck(StorageRemovalPolicy::route(composedPath, composedHolding, home, own) == route,
+                  "route differs for the composed path");
     return 0;
 }

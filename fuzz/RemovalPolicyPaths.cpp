@@ -20,97 +20,53 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace {
 
+// Home folders are compared with their letter case: the home folder's text is
+// never varied, and no name below builds it out of "/Users".
 constexpr std::string_view home = "/Users/ann";
 
-const std::vector<std::string>& ownFiles() {
-    static const std::vector<std::string> files =
-        OwnFiles::protectedPaths(std::string("/Applications/Sorvane.app"));
-    return files;
+template <typename... Tables>
+std::vector<std::string_view> joined(std::initializer_list<std::string_view> extra, const Tables&... tables) {
+    std::vector<std::string_view> out(extra);
+    (out.insert(out.end(), tables.begin(), tables.end()), ...);
+    return out;
 }
 
-// Locations a path starts from; the home folder's own text is never varied,
-// since home folders are compared with their letter case (for the same reason
-// no name below builds the home folder out of "/Users").
-const std::vector<std::string_view>& starts() {
-    static const std::vector<std::string_view> texts = [] {
-        std::vector<std::string_view> out(SafetyPolicy::removalRootTexts.begin(),
-                                          SafetyPolicy::removalRootTexts.end());
-        out.insert(out.end(), SafetyPolicy::systemRoots.begin(), SafetyPolicy::systemRoots.end());
-        out.insert(out.end(), SafetyPolicy::systemRootExceptions.begin(), SafetyPolicy::systemRootExceptions.end());
-        for (std::string_view extra : {"/Users/ann/Library", "/Users/bob", "/Users/bob/Library", "/Volumes/Backup",
-                                       "/Volumes/Macintosh HD", "/private", "/tmp", "/Library/PrivilegedHelperTools"})
-            out.push_back(extra);
-        return out;
-    }();
-    return texts;
-}
+const auto starts = joined({"/Users/bob", "/Volumes/Backup", "/tmp", "/Library/PrivilegedHelperTools"},
+                           SafetyPolicy::removalRootTexts, SafetyPolicy::systemRoots,
+                           SafetyPolicy::systemRootExceptions);
+const auto names = joined({"com.apple.Safari", "com.kelto.Sorvane.Helper.plist", "Sorvane.app", "Contents", "Library",
+                           "Users", "Mobile Documents", "com~apple~CloudDocs", ".Trash", "...", ".", "..", "",
+                           "Caf\u00e9", "Cafe\u0301", "\u212Aeychains", "A\u030Angstro\u0308m"},
+                          SafetyPolicy::libraryFolderNames, SafetyPolicy::userLibraryFolderNames,
+                          SafetyPolicy::applicationsFolderNames, SafetyPolicy::protectedChildNames[0].names,
+                          SafetyPolicy::protectedChildNames[1].names, SafetyPolicy::protectedChildNames[2].names,
+                          StorageRemovalPolicy::homeFolders);
 
-// Names that follow: protected names, Apple and own names, awkward pieces.
-const std::vector<std::string_view>& names() {
-    static const std::vector<std::string_view> texts = [] {
-        std::vector<std::string_view> out(SafetyPolicy::libraryFolderNames.begin(),
-                                          SafetyPolicy::libraryFolderNames.end());
-        out.insert(out.end(), SafetyPolicy::userLibraryFolderNames.begin(), SafetyPolicy::userLibraryFolderNames.end());
-        out.insert(out.end(), SafetyPolicy::applicationsFolderNames.begin(),
-                   SafetyPolicy::applicationsFolderNames.end());
-        for (const auto& entry : SafetyPolicy::protectedChildNames)
-            out.insert(out.end(), entry.names.begin(), entry.names.end());
-        out.insert(out.end(), StorageRemovalPolicy::homeFolders.begin(), StorageRemovalPolicy::homeFolders.end());
-        for (std::string_view extra :
-             {"com.apple.Safari", "com.apple.", "com.apple", "com.kelto.Sorvane", "com.kelto.Sorvane.Helper",
-              "com.kelto.Sorvane.Helper.plist", "Sorvane.app", "Contents", "Other.app", "Library", "Users",
-              "Mobile Documents", "com~apple~CloudDocs", ".Trash", ".hidden", "x", "...", ".", "..", "", "Caf\u00e9",
-              "Cafe\u0301", "\u212Aeychains", "\u00C5ngstr\u00F6m", "A\u030Angstro\u0308m"})
-            out.push_back(extra);
-        return out;
-    }();
-    return texts;
-}
+const std::vector<std::string> ownFiles = OwnFiles::protectedPaths(std::string("/Applications/Sorvane.app"));
 
-// A name written differently but folding to the same key: letters in the
-// other case, "K" as the Kelvin sign. Each choice is taken from the input.
-std::string variantOf(std::string_view name, FuzzedDataProvider& input) {
+// A text written differently but folding to the same key: each letter as it
+// is, in the other case, or "K" as the Kelvin sign, as the input chooses.
+std::string variantOf(std::string_view text, FuzzedDataProvider& input) {
     std::string out;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalpha(byte) == 0 || input.remaining_bytes() == 0) {
-            out += c;
-            continue;
-        }
-        switch (input.ConsumeIntegralInRange<int>(0, 3)) {
-        case 0:
-            out += static_cast<char>(std::toupper(byte));
-            break;
-        case 1:
-            out += static_cast<char>(std::tolower(byte));
-            break;
-        case 2:
-            if (c == 'k' || c == 'K') out += "\u212A";
-            else out += c;
-            break;
-        default:
-            out += c;
-        }
+    for (const char c : text) {
+        const int choice = std::isalpha(static_cast<unsigned char>(c)) != 0 ? input.ConsumeIntegralInRange(0, 2) : 0;
+        if (choice == 1) out += static_cast<char>(c ^ 0x20);
+        else if (choice == 2 && (c == 'k' || c == 'K')) out += "\u212A";
+        else out += c;
     }
     return out;
 }
 
-struct Decisions {
-    bool allowed;
-    bool isProtected;
-    std::optional<StorageRemovalPolicy::Route> route;
-    friend bool operator==(const Decisions&, const Decisions&) = default;
-};
-
-Decisions decide(const std::string& path) {
+auto decide(const std::string& path) {
     const std::string holding = PathText::deletingLastPathComponent(path);
-    return {SafetyPolicy::privilegedRemovalAllowed(path, holding, home),
-            OwnFiles::isProtected(path, holding, ownFiles()),
-            StorageRemovalPolicy::route(path, holding, home, ownFiles())};
+    return std::tuple(SafetyPolicy::privilegedRemovalAllowed(path, holding, home),
+                      OwnFiles::isProtected(path, holding, ownFiles),
+                      StorageRemovalPolicy::route(path, holding, home, ownFiles));
 }
 
 }  // namespace
@@ -118,28 +74,17 @@ Decisions decide(const std::string& path) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     const bool fromHome = input.ConsumeBool();
-    std::string plain(fromHome ? home : input.PickValueInArray<std::string_view>({"/"}));
-    std::string varied = plain;
-    if (!fromHome) {
-        const std::string_view start = starts()[input.ConsumeIntegralInRange<std::size_t>(0, starts().size() - 1)];
-        plain = start;
-        varied = start.starts_with(home) ? std::string(start) : variantOf(start, input);
+    std::string plain(fromHome ? home : starts[input.ConsumeIntegralInRange<std::size_t>(0, starts.size() - 1)]);
+    std::string varied = fromHome ? plain : variantOf(plain, input);
+    for (int count = input.ConsumeIntegralInRange(0, 4); count > 0; --count) {
+        const std::string_view name = names[input.ConsumeIntegralInRange<std::size_t>(0, names.size() - 1)];
+        plain += "/" + std::string(name);
+        varied += "/" + variantOf(name, input);
     }
-    const int count = input.ConsumeIntegralInRange<int>(0, 4);
-    for (int i = 0; i < count; ++i) {
-        const std::string_view name = names()[input.ConsumeIntegralInRange<std::size_t>(0, names().size() - 1)];
-        plain += '/';
-        plain += name;
-        varied += '/';
-        varied += variantOf(name, input);
-    }
-    if (input.ConsumeBool()) {
-        plain += '/';
-        varied += '/';
-    }
+    if (input.ConsumeBool()) plain += '/', varied += '/';
 
-    const Decisions decided = decide(plain);
-    if (!SafetyPolicy::isNormalized(plain)) fuzzCheck(!decided.allowed, "a path that is not canonical is allowed");
+    const auto decided = decide(plain);
+    if (!SafetyPolicy::isNormalized(plain)) fuzzCheck(!std::get<0>(decided), "a path that is not canonical is allowed");
     fuzzCheck(decide(varied) == decided, "a variant of the path is decided differently");
     fuzzCheck(decide(UnicodeText::composed(plain)) == decided, "the composed path is decided differently");
     return 0;

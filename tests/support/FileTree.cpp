@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -30,24 +28,23 @@ void setOwnerAndMode(const std::string& path, Owner owner, mode_t mode) {
     EXPECT_EQ(::chmod(path.c_str(), mode), 0) << "chmod " << path << ": " << std::strerror(errno);
 }
 
+std::optional<struct stat> statusOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    return st;
+}
+
 }  // namespace
 
 void makeFolder(const std::string& path, Owner owner, mode_t mode) {
     makeParents(path);
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        ADD_FAILURE() << "mkdir " << path << ": " << std::strerror(errno);
-        return;
-    }
+    ::mkdir(path.c_str(), 0700);  // a failure shows in the owner and mode set next
     setOwnerAndMode(path, owner, mode);
 }
 
 void makeFile(const std::string& path, const std::string& content, Owner owner, mode_t mode) {
     makeParents(path);
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << content;
-        EXPECT_TRUE(out.good()) << "writing " << path;
-    }
+    EXPECT_TRUE((std::ofstream(path, std::ios::binary | std::ios::trunc) << content).good()) << "writing " << path;
     setOwnerAndMode(path, owner, mode);
 }
 
@@ -59,29 +56,16 @@ void makeSymlink(const std::string& target, const std::string& path) {
 
 std::size_t makeWideTree(const std::string& root, std::size_t folders, std::size_t filesPerFolder) {
     // Folders are spread over two upper levels, so files lie three levels below the root.
-    std::size_t made = 0;
-    const std::size_t fanOut = 10;
     for (std::size_t i = 0; i < folders; ++i) {
-        const std::string upper = root + "/d" + std::to_string(i / (fanOut * fanOut));
-        const std::string middle = upper + "/d" + std::to_string(i / fanOut % fanOut);
-        const std::string folder = middle + "/d" + std::to_string(i % fanOut);
+        const std::string folder = root + "/d" + std::to_string(i / 100) + "/d" + std::to_string(i / 10 % 10) + "/d" +
+                                   std::to_string(i % 10);
         std::error_code error;
-        for (const std::string* level : {&upper, &middle, &folder}) {
-            if (fs::create_directories(*level, error)) ++made;
-        }
+        fs::create_directories(folder, error);
         EXPECT_FALSE(error) << folder << ": " << error.message();
-        for (std::size_t f = 0; f < filesPerFolder; ++f) {
-            const std::string file = folder + "/f" + std::to_string(f);
-            const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            if (fd < 0) {
-                ADD_FAILURE() << "create " << file << ": " << std::strerror(errno);
-                return made;
-            }
-            ::close(fd);
-            ++made;
-        }
+        for (std::size_t f = 0; f < filesPerFolder; ++f)
+            EXPECT_TRUE(std::ofstream(folder + "/f" + std::to_string(f)).good()) << folder;
     }
-    return made;
+    return folders * filesPerFolder;
 }
 
 void removeAll(const std::string& path) {
@@ -90,32 +74,23 @@ void removeAll(const std::string& path) {
     EXPECT_FALSE(error) << "removing " << path << ": " << error.message();
 }
 
-bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
+bool exists(const std::string& path) { return statusOf(path).has_value(); }
 
-bool isSymlink(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
+bool isSymlink(const std::string& path) { return statusOf(path) && S_ISLNK(statusOf(path)->st_mode); }
 
 std::optional<Owner> ownerOf(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
-    return Owner{st.st_uid, st.st_gid};
+    const auto st = statusOf(path);
+    return st ? std::optional<Owner>(Owner{st->st_uid, st->st_gid}) : std::nullopt;
 }
 
 std::optional<mode_t> permissionsOf(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
-    return st.st_mode & 07777;
+    const auto st = statusOf(path);
+    return st ? std::optional<mode_t>(st->st_mode & 07777) : std::nullopt;
 }
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -124,31 +99,27 @@ std::vector<std::string> entriesNotOwnedBy(const std::string& root, Owner owner)
     if (ownerOf(root) != owner) others.push_back(root);
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
-         it.increment(error)) {
+         it.increment(error))
         if (ownerOf(it->path()) != owner) others.push_back(it->path());
-    }
     return others;
 }
 
 std::vector<std::string> namesIn(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code error;
-    for (auto it = fs::directory_iterator(folder, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+    for (auto it = fs::directory_iterator(folder, error); !error && it != fs::directory_iterator(); it.increment(error))
         names.push_back(it->path().filename());
-    }
     std::sort(names.begin(), names.end());
     return names;
 }
 
 std::string systemMessage(int code) { return std::strerror(code); }
 
-std::optional<AnchoredFiles::Failure> failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const AnchoredFiles::Failure& failure) {
-        return failure;
-    }
+std::optional<AnchoredFiles::Failure> failureOf(const std::function<void()>& operation) try {
+    operation();
     return std::nullopt;
+} catch (const AnchoredFiles::Failure& failure) {
+    return failure;
 }
 
 }  // namespace FileTree

@@ -5,7 +5,6 @@
 #include <sys/types.h>
 
 #include <functional>
-
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,7 +24,7 @@ void makeFile(const std::string& path, const std::string& content = "", Owner ow
 void makeSymlink(const std::string& target, const std::string& path);
 
 // A tree of `folders` folders three levels deep, each holding `filesPerFolder`
-// small files; returns the number of entries made below `root`.
+// empty files; returns the number of files.
 std::size_t makeWideTree(const std::string& root, std::size_t folders, std::size_t filesPerFolder);
 
 // Removes whatever is at `path` (recursively); a missing path is fine.
