@@ -1,9 +1,8 @@
 #include "support/HelperProcess.h"
 #include "support/SanitizerBuild.h"
 
-#include <dirent.h>
-
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -13,24 +12,16 @@ namespace HelperProcess {
 namespace {
 
 int entriesIn(const std::string& folder) {
-    DIR* listing = ::opendir(folder.c_str());
-    if (listing == nullptr) return -1;
-    int count = 0;
-    while (const dirent* entry = ::readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") ++count;
-    }
-    ::closedir(listing);
-    return count;
+    std::error_code error;
+    const auto count = std::distance(std::filesystem::directory_iterator(folder, error), {});
+    return error ? -1 : static_cast<int>(count);
 }
 
 // A "Vm...:" figure of the status file, in KiB.
 long statusFigure(pid_t pid, const std::string& key) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
-    }
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with(key)) return std::stol(line.substr(key.size()));
     return -1;
 }
 
@@ -38,7 +29,8 @@ long statusFigure(pid_t pid, const std::string& key) {
 
 Resources of(pid_t pid) {
     const std::string proc = "/proc/" + std::to_string(pid);
-    return {entriesIn(proc + "/fd"), entriesIn(proc + "/task"), statusFigure(pid, "VmRSS:"), statusFigure(pid, "VmHWM:")};
+    return {entriesIn(proc + "/fd"), entriesIn(proc + "/task"), statusFigure(pid, "VmRSS:"),
+            statusFigure(pid, "VmHWM:")};
 }
 
 Resources settled(pid_t pid, std::optional<Resources> baseline) {

@@ -1,9 +1,8 @@
 #include "support/WireClient.h"
 
+#include "client/ReplyOutput.h"
 #include "platform/transport/FrameStream.h"
-#include "shared/linux/PlistNode.h"
 
-#include <plist/plist.h>
 #include <poll.h>
 
 #include <fcntl.h>
@@ -21,6 +20,12 @@
 
 namespace WireClient {
 
+namespace {
+
+std::string describe(const Wire::ReplyValue& value) { return ReplyOutput::jsonLine(ReplyOutput::json(value)); }
+
+}  // namespace
+
 UniqueFd connect(const std::string& socketPath) {
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd) return {};
@@ -31,20 +36,6 @@ UniqueFd connect(const std::string& socketPath) {
     timeval timeout{180, 0};
     ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     return fd;
-}
-
-std::string describe(const Wire::ReplyValue& value) {
-    struct Visitor {
-        std::string operator()(std::monostate) const { return "nil"; }
-        std::string operator()(const std::string& text) const { return '"' + text + '"'; }
-        std::string operator()(bool flag) const { return flag ? "true" : "false"; }
-        std::string operator()(const Wire::TextDictionary& texts) const {
-            std::string out = "{";
-            for (const auto& [key, text] : texts) out += '"' + key + "\": \"" + text + "\", ";
-            return out + "}";
-        }
-    };
-    return std::visit(Visitor{}, value);
 }
 
 bool exchange(int fd, const std::vector<Exchange>& exchanges, std::size_t window) {
@@ -103,41 +94,6 @@ bool finish(pid_t child) {
     return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-namespace {
-
-plist_t plistOf(const nlohmann::json& value) {
-    if (value.is_object() && value.contains("$data")) {
-        const auto text = value["$data"].get<std::string>();
-        return plist_new_data(text.data(), static_cast<uint64_t>(text.size()));
-    }
-    if (value.is_object()) {
-        plist_t dict = plist_new_dict();
-        for (const auto& [key, item] : value.items()) plist_dict_set_item(dict, key.c_str(), plistOf(item));
-        return dict;
-    }
-    if (value.is_array()) {
-        plist_t array = plist_new_array();
-        for (const auto& item : value) plist_array_append_item(array, plistOf(item));
-        return array;
-    }
-    if (value.is_string()) return plist_new_string(value.get<std::string>().c_str());
-    if (value.is_boolean()) return plist_new_bool(value.get<bool>());
-    return plist_new_uint(value.get<uint64_t>());
-}
-
-}  // namespace
-
-std::string frameOf(const nlohmann::json& message) {
-    const PlistNode root(plistOf(message));
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root.get(), &bytes, &length);
-    std::string frame{char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
-    frame.append(bytes, length);
-    plist_to_bin_free(bytes);
-    return frame;
-}
-
 std::optional<Wire::Reply> nextReply(int fd, std::chrono::milliseconds timeout) {
     pollfd waiting{fd, POLLIN, 0};
     if (::poll(&waiting, 1, static_cast<int>(timeout.count())) != 1) return std::nullopt;
@@ -145,12 +101,6 @@ std::optional<Wire::Reply> nextReply(int fd, std::chrono::milliseconds timeout) 
     std::string body;
     if (reader.next(body) != FrameStream::ReadStatus::frame) return std::nullopt;
     return Wire::decodeReply(body);
-}
-
-bool closedWithoutReply(int fd) {
-    pollfd waiting{fd, POLLIN, 0};
-    char byte = 0;
-    return ::poll(&waiting, 1, 10000) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
 }
 
 std::size_t fromEnvironment(const char* name, std::size_t fallback) {

@@ -4,8 +4,6 @@
 #include "shared/UniqueFd.h"
 #include "support/SandboxUsers.h"
 
-#include <nlohmann/json.hpp>
-
 #include <sys/types.h>
 
 #include <chrono>
@@ -17,8 +15,7 @@
 // The test client of the helper: it speaks with the wire codec itself and
 // checks every reply against the one expected. Load and fault tests run many
 // at once, each in a process of its own (so that each connects with its own
-// user's identity) and each with several requests in flight; hostile tests
-// send frames of any shape.
+// user's identity) and each with several requests in flight.
 namespace WireClient {
 
 struct Exchange {
@@ -48,20 +45,9 @@ inline bool runAs(const SandboxUsers::User& user, const std::vector<Exchange>& e
 // group, as the set-group-ID client would; false when that failed.
 bool becomeUser(const SandboxUsers::User& user);
 
-// A message of any shape, written as JSON, as a frame: objects become
-// dictionaries, arrays arrays, strings strings, booleans booleans, unsigned
-// integers integers, and {"$data": TEXT} data.
-std::string frameOf(const nlohmann::json& message);
-
 // The next reply on `fd`; nothing once the helper has closed the connection,
 // or when nothing came within `timeout`.
 std::optional<Wire::Reply> nextReply(int fd, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
-// Whether the helper closes `fd` within ten seconds without another reply.
-bool closedWithoutReply(int fd);
-
-// A reply value as text, for messages.
-std::string describe(const Wire::ReplyValue& value);
 
 // Environment variables that scale load and fault runs.
 std::size_t fromEnvironment(const char* name, std::size_t fallback);

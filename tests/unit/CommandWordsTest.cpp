@@ -1,5 +1,4 @@
 #include "client/CommandWords.h"
-#include "client/ReplyOutput.h"
 #include "platform/transport/WireProtocol.h"
 
 #include <gtest/gtest.h>
@@ -38,19 +37,10 @@ TEST(CommandWords, OtherWordsAreUsageErrors) {
     const Words cases[] = {
         {}, {"session"}, {"versions"}, {"version", "extra"}, {"launch-job", "start", "L", "P"}, {"launch-job", "enable", "L"},
         {"unload-daemon", "L"}, {"reset-privacy", "Camera"}, {"motion"}, {"motion", "yes"}, {"remove", "--force", "/x"},
-        {"unload-daemon", "L", "--trash", "P"},
+        {"unload-daemon", "L", "--trash", "P"}, {"unload-daemon", "--trash"},
     };
     for (const auto& words : cases) {
         EXPECT_TRUE(std::holds_alternative<CommandWords::UsageError>(CommandWords::parse(words)))
             << (words.empty() ? "(none)" : words.front() + " ...");
     }
-}
-
-TEST(ReplyOutput, JSONIsTheReplyItself) {
-    EXPECT_EQ(ReplyOutput::jsonLine(ReplyOutput::json(std::string("1.6"))), "\"1.6\"");
-    EXPECT_EQ(ReplyOutput::jsonLine(ReplyOutput::json(std::monostate{})), "null");
-    EXPECT_EQ(ReplyOutput::jsonLine(ReplyOutput::json(true)), "true");
-    EXPECT_EQ(ReplyOutput::jsonLine(ReplyOutput::json(Wire::TextDictionary{})), "{}");
-    EXPECT_EQ(ReplyOutput::jsonLine(ReplyOutput::json(Wire::TextDictionary{{"/a\"b", "Path is not allowed"}})),
-              "{\"/a\\\"b\":\"Path is not allowed\"}");
 }
