@@ -1,5 +1,5 @@
 // One connection served over a socket pair: replies and their ids, its end,
-// malformed input. That one connection's stall holds up no other is proven on
+// malformed input and frames cut short. That one connection's stall holds up no other is proven on
 // the running helper.
 #include "client/HelperClient.h"
 #include "platform/transport/Connection.h"
@@ -146,11 +146,8 @@ TEST(Connection, MalformedInputDropsTheConnection) {
         {"length above 16 MiB", std::string("\x01\x00\x00\x01", 4), false},
         {"garbage body", std::string("\0\0\0\x07garbage", 11), false},
         {"wrong shape", Wire::encodeRequest({2, Wire::Selector::version, {std::string("extra")}}), false},
-        {"frame cut short",
-         std::string("\0\0\0\x10"
-                     "bplist",
-                     10),
-         true},
+        {"frame cut short", std::string("\0\0\0\x10" "bplist", 10), true},
+        {"header cut short", std::string(2, '\0'), true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,14 +1,9 @@
-// The wire: frames read off a stream, bodies decoded into messages exactly or
+// The wire: bodies decoded into messages exactly or
 // refused whole, and the shape checks made before a property list is parsed.
-#include "platform/transport/FrameStream.h"
 #include "platform/transport/WireProtocol.h"
 #include "shared/PlistShape.h"
-#include "shared/UniqueFd.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -160,30 +155,4 @@ TEST(PlistShape, DeepOrSharedContainersAreRefusedBeforeParsing) {
     for (const auto& c : cases) EXPECT_EQ(PlistShape::isShallowBinaryTree(c.bytes, c.maxDepth), c.shallowTree);
     EXPECT_TRUE(PlistShape::isSmallXML("<plist><dict><key>a</key><array/></dict></plist>", 2));
     EXPECT_FALSE(PlistShape::isSmallXML("<plist><array><array><array></array></array></array></plist>", 2));
-}
-
-TEST(FrameStream, FramesAreReadWholeAndAnythingElseBreaksTheStream) {
-    using Status = FrameStream::ReadStatus;
-    const struct {
-        const char* what;
-        std::string bytes;
-        std::vector<Status> reads;
-    } cases[] = {
-        {"nothing", "", {Status::ended}},
-        {"two frames", Wire::encodeRequest({}) + Wire::encodeReply({3, true}),
-         {Status::frame, Status::frame, Status::ended}},
-        {"a header cut short", std::string(2, '\0'), {Status::broken}},
-        {"a body cut short", std::string("\0\0\0\x10" "bplist", 10), {Status::broken}},
-        {"a length above the limit", std::string("\x01\x00\x00\x01", 4) + "bplist00", {Status::broken}},
-    };
-    for (const auto& c : cases) {
-        int fds[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-        const UniqueFd reading(fds[0]), writing(fds[1]);
-        ASSERT_TRUE(FrameStream::writeAll(writing.get(), c.bytes));
-        ::shutdown(writing.get(), SHUT_WR);
-        FrameStream::Reader reader(reading.get());
-        std::string body;
-        for (const Status expected : c.reads) EXPECT_EQ(reader.next(body), expected) << c.what;
-    }
 }
