@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <thread>
 #include <vector>
 
@@ -100,29 +99,21 @@ TEST(Connection, AReplyFromAnotherThreadMayFollowLaterOnesAndIsSentOnce) {
     EXPECT_EQ(served.invalidations, 1);
 }
 
-TEST(Connection, EndsOnlyAfterTheRequestInFlightHasReturned) {
+// The end handler withdraws what the connection held (the motion sensor's
+// vote): once the peer has gone it waits for the request in flight to return,
+// but not for a reply still due, say of a launch job whose launchctl hangs.
+TEST(Connection, APeerThatHasClosedEndsTheConnectionOnceTheRequestInFlightHasReturned) {
     std::atomic<bool> returned{false};
+    Connection::Responder late;
     ServedConnection served([&](Wire::Request, Connection::Responder respond) {
         std::this_thread::sleep_for(100ms);
-        respond(true);
+        late = std::move(respond);
         returned = true;
     });
-    served.client->send(Wire::Selector::version, {});
-    ::shutdown(served.clientFd, SHUT_RDWR);
-    ASSERT_TRUE(served.waitForEnd());
-    EXPECT_TRUE(returned);
-}
-
-// The end handler withdraws what the connection held (the motion sensor's
-// vote): a reply still due, say of a launch job whose launchctl hangs, does
-// not put it off once the peer has gone; nor does a reply never called.
-TEST(Connection, APeerThatHasClosedEndsTheConnectionWhileAReplyIsDue) {
-    std::promise<Connection::Responder> handedOut;
-    ServedConnection served([&](Wire::Request, Connection::Responder respond) { handedOut.set_value(respond); });
     served.client->send(Wire::Selector::setLaunchJob, {"label", "plist", true});
-    const Connection::Responder late = handedOut.get_future().get();
-    served.client.reset();
-    EXPECT_TRUE(served.waitForEnd(1s));
+    ::shutdown(served.clientFd, SHUT_RDWR);
+    ASSERT_TRUE(served.waitForEnd(1s));
+    EXPECT_TRUE(returned);
     late(true);
     EXPECT_EQ(served.invalidations, 1);
 }
