@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -155,7 +156,8 @@ TEST(Admission, TheGroupAPeerConnectedWithCountsNotOneTakenAfterwards) {
 
 TEST(Admission, OneUsersConnectionsAreLimitedAndCostOthersNothing) {
     int report[2];
-    ASSERT_EQ(::pipe(report), 0);
+    ASSERT_EQ(::pipe2(report, O_CLOEXEC), 0);
+    UniqueFd reading(report[0]), writing(report[1]);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -170,14 +172,13 @@ TEST(Admission, OneUsersConnectionsAreLimitedAndCostOthersNothing) {
         std::vector<pollfd> open;
         for (const auto& fd : held) open.push_back({fd.get(), POLLIN, 0});
         const bool othersOpen = ::poll(open.data(), open.size(), 1000) == 0;
-        if (::write(report[1], "r", 1) != 1) ::_exit(2);
+        if (::write(writing.get(), "r", 1) != 1) ::_exit(2);
         for (int i = 0; i < 500; ++i) WireClient::connect();  // meanwhile, more attempts as fast as they go
         ::_exit(overClosed && othersOpen ? 0 : 1);
     }
-    ::close(report[1]);
+    writing = UniqueFd();
     char byte = 0;
-    ASSERT_EQ(::read(report[0], &byte, 1), 1);
-    ::close(report[0]);
+    ASSERT_EQ(::read(reading.get(), &byte, 1), 1);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ctl(bob, {"version"}).reply, "1.6");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
