@@ -12,8 +12,9 @@ constexpr const char* version = "versionWithReply:";
 constexpr const char* removeItems = "removeItemsAtPaths:toTrash:reply:";
 
 // A binary property list written object by object (object 0 on top), for
-// shapes no writer makes: 4-byte offsets, 1-byte references.
-std::string handMade(const std::vector<std::string>& objects) {
+// shapes no writer makes: 4-byte offsets, 1-byte references, and the
+// trailer's six unused bytes as given.
+std::string handMade(const std::vector<std::string>& objects, const std::string& unused = std::string(6, '\0')) {
     std::string data = "bplist00", table;
     auto put = [](std::string& out, uint64_t value, int width) {
         for (int i = width - 1; i >= 0; --i) out += char(value >> (8 * i));
@@ -23,7 +24,7 @@ std::string handMade(const std::vector<std::string>& objects) {
         data += object;
     }
     const uint64_t tableStart = data.size();
-    data += table + std::string(6, '\0') + "\x04\x01";
+    data += table + unused + "\x04\x01";
     for (uint64_t value : {uint64_t{objects.size()}, uint64_t{0}, tableStart}) put(data, value, 8);
     return data;
 }
@@ -149,7 +150,8 @@ TEST(PlistShape, DeepOrSharedContainersAreRefusedBeforeParsing) {
         {handMade({arrayOf({1}), arrayOf({2}), arrayOf({})}), 2, false},
         {handMade({arrayOf({0})}), 8, false},  // a cycle
         {handMade({arrayOf({1, 1}), arrayOf({2, 2}), arrayOf({})}), 8, false},  // a shared container
-        {handMade({arrayOf({1})}), 8, false},  // a reference one past the last object
+        // A reference one past the last object, where the trailer's unused bytes read as object 1's offset.
+        {handMade({arrayOf({2}), ascii("x")}, std::string("\0\0\0\x0a\0\0", 6)), 8, false},
         {handMade({arrayOf({})}).substr(0, 44), 8, false},  // the trailer cut short
     };
     for (const auto& c : cases) EXPECT_EQ(PlistShape::isShallowBinaryTree(c.bytes, c.maxDepth), c.shallowTree);
