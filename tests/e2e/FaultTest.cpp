@@ -109,29 +109,26 @@ Client startClient(const Act& act, const std::string& socketPath) {
 
 // The helper's own listener and admission, run in this process on a socket
 // of their own, so that the motion sensor's count can be read.
-class InProcessHelper {
-public:
-    InProcessHelper() : folder_("/private/var/tmp"), listener_(socketPath()) { ::chmod(folder_.path().c_str(), 0755); }
+struct InProcessHelper {
+    ScratchFolder folder{"/private/var/tmp"};
+    std::string socketPath = folder / "helper.socket";
+    Listener listener{socketPath};
+    std::atomic<bool> listening{true};
+    std::thread acceptor;
+
     ~InProcessHelper() {
-        listening_ = false;
-        if (acceptor_.joinable()) acceptor_.join();
+        listening = false;
+        if (acceptor.joinable()) acceptor.join();
     }
-    std::string socketPath() const { return folder_ / "helper.socket"; }
     void start() {
-        listener_.setDelegate(
-            [](const std::shared_ptr<Connection>& connection) { return Helper::admitConnection(connection); });
-        ASSERT_TRUE(listener_.resume());
-        acceptor_ = std::thread([this] {
-            for (pollfd waiting{listener_.fd(), POLLIN, 0}; listening_;)
-                if (::poll(&waiting, 1, 50) > 0) listener_.acceptWaiting();
+        ::chmod(folder.path().c_str(), 0755);
+        listener.setDelegate([](const std::shared_ptr<Connection>& peer) { return Helper::admitConnection(peer); });
+        ASSERT_TRUE(listener.resume());
+        acceptor = std::thread([this] {
+            for (pollfd waiting{listener.fd(), POLLIN, 0}; listening;)
+                if (::poll(&waiting, 1, 50) > 0) listener.acceptWaiting();
         });
     }
-
-private:
-    ScratchFolder folder_;
-    Listener listener_;
-    std::atomic<bool> listening_{true};
-    std::thread acceptor_;
 };
 
 // One client a round also goes while launchctl still runs for its launch job:
@@ -151,8 +148,8 @@ TEST(Faults, ClientsThatDieInTheMiddleLeaveNoSensorVoteNorAnythingHeld) {
     std::vector<std::string> trees;
     {
         InProcessHelper helper;
-        const std::string on = frameOf(1, Selector::setMotionSensor, {true}),
-                          off = frameOf(2, Selector::setMotionSensor, {false});
+        const std::string on = frameOf(1, Selector::setMotionSensor, {true});
+        const std::string off = frameOf(2, Selector::setMotionSensor, {false});
         const std::string versions = frameOf(2, Selector::version, {}) + frameOf(3, Selector::version, {});
         const std::string reset =
             frameOf(4, Selector::resetPrivacyPermission, {std::string("Camera"), std::string("com.example.fault")});
@@ -176,7 +173,7 @@ TEST(Faults, ClientsThatDieInTheMiddleLeaveNoSensorVoteNorAnythingHeld) {
                 // Served in order: with the motion reply in, the enable runs.
                 {&root, false, enable + on, 1, "", Act::closes},
             };
-            for (const Act& act : acts) clients[round].push_back(startClient(act, helper.socketPath()));
+            for (const Act& act : acts) clients[round].push_back(startClient(act, helper.socketPath));
         }
         helper.start();
         for (std::size_t round = 0; round < rounds; ++round) {
@@ -247,13 +244,8 @@ TEST(Faults, HostileAndAbandonedConnectionsCostOnlyWhatArrivedAndLeaveTheHelperS
     // From four threads at once: nothing, part of a frame, a request not waited
     // for, and what is no frame or no message.
     const std::string version = frameOf(1, Selector::version, {});
-    const std::string kinds[] = {"",
-                                 version.substr(0, 7),
-                                 version,
-                                 "\xff\xff\xff\xff",
-                                 "GET / HTTP/1.1\r\n\r\n",
-                                 std::string("\0\0\x03\xe8short", 9),
-                                 std::string("\0\0\0\x07garbage", 11),
+    const std::string kinds[] = {"", version.substr(0, 7), version, "\xff\xff\xff\xff", "GET / HTTP/1.1\r\n\r\n",
+                                 std::string("\0\0\x03\xe8short", 9), std::string("\0\0\0\x07garbage", 11),
                                  frameOf(2, Selector::version, {std::string("extra")})};
     const std::size_t connections = WireClient::fromEnvironment("SORVANE_FAULT_CONNECTIONS", 2000);
     std::vector<std::thread> threads;

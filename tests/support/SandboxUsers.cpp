@@ -48,9 +48,8 @@ Outcome removal(const char* verb, const User& user, const std::vector<std::strin
                       << "; output: " << run.output << "; error: " << run.error;
         return outcome;
     }
-    for (const auto& [path, reason] : run.reply.items()) {
+    for (const auto& [path, reason] : run.reply.items())
         outcome[path] = reason.is_string() ? reason.get<std::string>() : reason.dump();  // a non-text shows as JSON
-    }
     return outcome;
 }
 

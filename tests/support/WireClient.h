@@ -6,7 +6,6 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -44,10 +43,6 @@ inline bool runAs(const SandboxUsers::User& user, const std::vector<Exchange>& e
 // Becomes `user` for good (root: nothing changes), keeping the effective
 // group, as the set-group-ID client would; false when that failed.
 bool becomeUser(const SandboxUsers::User& user);
-
-// The next reply on `fd`; nothing once the helper has closed the connection,
-// or when nothing came within `timeout`.
-std::optional<Wire::Reply> nextReply(int fd, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // Environment variables that scale load and fault runs.
 std::size_t fromEnvironment(const char* name, std::size_t fallback);

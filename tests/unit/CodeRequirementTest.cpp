@@ -33,9 +33,7 @@ TEST(CodeRequirement, EveryUnderstoodClauseMustHoldAndNothingElseIsEverSatisfied
         {"(identifier \"com.kelto.Sorvane\")", everything, false},
         {"anchor apple generic and info[CFBundleVersion] = \"4\"", everything, false},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(CodeRequirement::isSatisfied(CodeRequirement::parse(c.requirement), c.facts), c.satisfied)
-            << c.requirement << " / " << c.facts.bundleIdentifier.value_or("-") << " "
-            << c.facts.teamIdentifier.value_or("-") << " " << c.facts.installedByRoot;
-    }
+            << "case " << &c - cases << ": " << c.requirement;
 }

@@ -35,9 +35,9 @@ TEST(CommandWords, RequestWordsBecomeSelectorAndArguments) {
 
 TEST(CommandWords, OtherWordsAreUsageErrors) {
     const Words cases[] = {
-        {}, {"session"}, {"versions"}, {"version", "extra"}, {"launch-job", "start", "L", "P"}, {"launch-job", "enable", "L"},
-        {"unload-daemon", "L"}, {"reset-privacy", "Camera"}, {"motion"}, {"motion", "yes"}, {"remove", "--force", "/x"},
-        {"unload-daemon", "L", "--trash", "P"}, {"unload-daemon", "--trash"},
+        {}, {"session"}, {"versions"}, {"version", "extra"}, {"launch-job", "start", "L", "P"}, {"motion", "yes"},
+        {"launch-job", "enable", "L"}, {"unload-daemon", "L"}, {"reset-privacy", "Camera"}, {"motion"},
+        {"remove", "--force", "/x"}, {"unload-daemon", "L", "--trash", "P"}, {"unload-daemon", "--trash"},
     };
     for (const auto& words : cases) {
         EXPECT_TRUE(std::holds_alternative<CommandWords::UsageError>(CommandWords::parse(words)))
