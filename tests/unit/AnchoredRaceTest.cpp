@@ -40,9 +40,7 @@ protected:
         canaries = snapshotOf(scratch / "canary");
         descriptorsBefore = openDescriptorCount();
     }
-    void TearDown() override {
-        EXPECT_TRUE(IsSkipped() || openDescriptorCount() == descriptorsBefore) << "a descriptor leaked";
-    }
+    void TearDown() override { EXPECT_TRUE(IsSkipped() || openDescriptorCount() == descriptorsBefore) << "leaked"; }
 
     // A fresh arena, all of it the attacker's but the `sealed` folder: the
     // holding folder with the item, the attacker's spare folder and links,
