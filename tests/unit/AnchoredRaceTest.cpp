@@ -104,9 +104,8 @@ protected:
 // Half of the swaps trade the folder for another real folder: those are the
 // ones that the identity check after each open has to catch.
 TEST_F(AnchoredRaceTest, RemovalNeverReachesOutsideTheTree) {
-    const Swaps swaps = {{arena + "/hold/item/swap", arena + "/outside/decoy"},
-                         {arena + "/hold/item/swap", arena + "/outside/link"},
-                         {arena + "/hold/item/swap", arena + "/outside/decoy"},
+    const std::string swap = arena + "/hold/item/swap", decoy = arena + "/outside/decoy";
+    const Swaps swaps = {{swap, decoy}, {swap, arena + "/outside/link"}, {swap, decoy},
                          {arena + "/hold", arena + "/holdLink"}};
     const auto [done, caught] = race(swaps, 600, [&] { AnchoredFiles::remove("item", arena + "/hold"); }, EAGAIN);
     EXPECT_GT(done, 0);
@@ -114,10 +113,9 @@ TEST_F(AnchoredRaceTest, RemovalNeverReachesOutsideTheTree) {
 }
 
 TEST_F(AnchoredRaceTest, MoveToTrashNeverHandsOverAnythingOutsideTheItem) {
-    const Swaps swaps = {{arena + "/hold/item/swap", arena + "/outside/link"},
-                         {arena + "/hold/item/a", arena + "/outside/hard"},
-                         {arena + "/hold/item/swap", arena + "/outside/decoy"},
-                         {arena + "/hold", arena + "/holdLink"},
+    const std::string swap = arena + "/hold/item/swap";
+    const Swaps swaps = {{swap, arena + "/outside/link"}, {arena + "/hold/item/a", arena + "/outside/hard"},
+                         {swap, arena + "/outside/decoy"}, {arena + "/hold", arena + "/holdLink"},
                          {arena + "/home/.Trash", arena + "/home/trashLink"}};
     const auto [done, caught] = race(swaps, 300, [&] {
         AnchoredFiles::moveToTrash("item", arena + "/hold", arena + "/home", attacker.uid, attacker.gid);
