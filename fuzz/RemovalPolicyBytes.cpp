@@ -31,8 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (!SafetyPolicy::isNormalized(path)) fuzzCheck(!allowed, "a path that is not canonical is allowed");
     const bool isProtected = OwnFiles::isProtected(path, holding, own);
     const auto route = StorageRemovalPolicy::route(path, holding, home, own);
-    (void)SafetyPolicy::isSystemLocation(path);
-    (void)SafetyPolicy::userRemovalAllowed(path, home);
+    (void)SafetyPolicy::isSystemLocation(path), (void)SafetyPolicy::userRemovalAllowed(path, home);
     if (!UnicodeText::isValidUTF8(path) || !UnicodeText::isValidUTF8(holding) || !UnicodeText::isValidUTF8(home))
         return 0;
 

@@ -14,9 +14,7 @@ namespace {
 const std::string rules = "/var/run/sandbox/tccutil.rules";
 
 json reset(const User& user, const std::string& service, const std::string& bundle) {
-    auto run = ctl(user, {"reset-privacy", "--", service, bundle});
-    EXPECT_EQ(run.status, 0) << run.error;
-    return run.reply;
+    return ctl(user, {"reset-privacy", "--", service, bundle}).reply;
 }
 
 // Which pairs may be reset and how a run becomes the reply are tested on the

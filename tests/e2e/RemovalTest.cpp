@@ -20,8 +20,7 @@ const std::string notAllowed = "Path is not allowed";
 
 std::string failure(const std::string& operation, int code) { return operation + ": " + systemMessage(code); }
 
-class Removal : public ::testing::Test {
-protected:
+struct Removal : testing::Test {
     void SetUp() override { removeAll("/Users/ann/.Trash"); }
 };
 
@@ -91,8 +90,6 @@ TEST_F(Removal, APathHoldingNULFailsWholeUnderItsOwnKey) {
                                                                        {climbing, notAllowed}}}}, 1));
     EXPECT_TRUE(exists("/Users/ann/Desktop/Thesis"));
     EXPECT_TRUE(exists("/Library/Caches/com.example.held/file"));
-    removeAll("/Users/ann/Desktop/Thesis");
-    removeAll("/Library/Caches/com.example.held");
 }
 
 }  // namespace

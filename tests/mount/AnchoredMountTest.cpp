@@ -28,9 +28,7 @@ public:
                                 : ::mount(bound.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) == 0;
         EXPECT_TRUE(mounted) << "mount " << at << ": " << std::strerror(errno);
     }
-    ~Mount() {
-        EXPECT_TRUE(!mounted || ::umount2(path.c_str(), MNT_DETACH) == 0) << std::strerror(errno);
-    }
+    ~Mount() { EXPECT_TRUE(!mounted || ::umount2(path.c_str(), MNT_DETACH) == 0) << std::strerror(errno); }
     std::string path;
     bool mounted = false;
 };
@@ -71,10 +69,8 @@ TEST_F(AnchoredMountTest, FailuresAcrossAndOnAnotherVolume) {
     FileTree::makeFolder(scratch / "volume/home", user, 0750);
     for (const char* file : {"file", "tree/only", "item"}) FileTree::makeFile(scratch / "volume/" + file);
     FileTree::makeFolder(scratch / "volume/empty");
-    EXPECT_EQ(failureOf([&] {
-                  AnchoredFiles::moveToTrash("item", scratch / "volume", scratch / "home", user.uid, user.gid);
-              }),
-              (Failure{"move item", EXDEV}));
+    const auto move = [&] { AnchoredFiles::moveToTrash("item", scratch / "volume", scratch / "home", 501, 20); };
+    EXPECT_EQ(failureOf(move), (Failure{"move item", EXDEV}));
     EXPECT_TRUE(FileTree::exists(scratch / "volume/item"));
 
     ASSERT_EQ(::mount(nullptr, mount.path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)

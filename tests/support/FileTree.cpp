@@ -89,9 +89,7 @@ std::optional<mode_t> permissionsOf(const std::string& path) {
 }
 
 std::string readFile(const std::string& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
 
 std::vector<std::string> entriesNotOwnedBy(const std::string& root, Owner owner) {

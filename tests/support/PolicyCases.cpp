@@ -2,8 +2,6 @@
 
 #include "tools/PolicyOps.h"
 
-#include <cctype>
-
 nlohmann::json policyAnswer(const nlohmann::json& request) {
     static const PolicyOps::Table table = [] {
         PolicyOps::Table ops;
@@ -20,7 +18,3 @@ nlohmann::json policyAnswer(const nlohmann::json& request) {
     }
 }
 
-std::string upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}

@@ -5,6 +5,3 @@
 // The answer of one sorvane-policy op to a request, through the tool's own op
 // table: the value of "result", or {"error": TEXT} for a request it cannot take.
 nlohmann::json policyAnswer(const nlohmann::json& request);
-
-// Letters in upper case (ASCII only).
-std::string upper(std::string text);

@@ -26,9 +26,7 @@ protected:
         if (::geteuid() != 0) GTEST_SKIP() << "the anchored file operations are tested as root";
         descriptorsBefore = openDescriptorCount();
     }
-    void TearDown() override {
-        EXPECT_TRUE(IsSkipped() || openDescriptorCount() == descriptorsBefore) << "a descriptor leaked";
-    }
+    void TearDown() override { EXPECT_TRUE(IsSkipped() || openDescriptorCount() == descriptorsBefore) << "leaked"; }
     std::optional<Failure> moveToTrash(const std::string& name) {
         const std::string hold = scratch / "hold", home = scratch / "home";
         return failureOf([&] { AnchoredFiles::moveToTrash(name, hold, home, user.uid, user.gid); });

@@ -40,9 +40,7 @@ protected:
         canaries = snapshotOf(scratch / "canary");
         descriptorsBefore = openDescriptorCount();
     }
-    void TearDown() override {
-        EXPECT_TRUE(IsSkipped() || openDescriptorCount() == descriptorsBefore) << "a descriptor leaked";
-    }
+    void TearDown() override { EXPECT_TRUE(IsSkipped() || openDescriptorCount() == descriptorsBefore) << "leaked"; }
 
     // A fresh arena, all of it the attacker's but the `sealed` folder: the
     // holding folder with the item, the attacker's spare folder and links,
@@ -106,9 +104,8 @@ protected:
 // Half of the swaps trade the folder for another real folder: those are the
 // ones that the identity check after each open has to catch.
 TEST_F(AnchoredRaceTest, RemovalNeverReachesOutsideTheTree) {
-    const Swaps swaps = {{arena + "/hold/item/swap", arena + "/outside/decoy"},
-                         {arena + "/hold/item/swap", arena + "/outside/link"},
-                         {arena + "/hold/item/swap", arena + "/outside/decoy"},
+    const std::string swap = arena + "/hold/item/swap", decoy = arena + "/outside/decoy";
+    const Swaps swaps = {{swap, decoy}, {swap, arena + "/outside/link"}, {swap, decoy},
                          {arena + "/hold", arena + "/holdLink"}};
     const auto [done, caught] = race(swaps, 600, [&] { AnchoredFiles::remove("item", arena + "/hold"); }, EAGAIN);
     EXPECT_GT(done, 0);
@@ -116,10 +113,9 @@ TEST_F(AnchoredRaceTest, RemovalNeverReachesOutsideTheTree) {
 }
 
 TEST_F(AnchoredRaceTest, MoveToTrashNeverHandsOverAnythingOutsideTheItem) {
-    const Swaps swaps = {{arena + "/hold/item/swap", arena + "/outside/link"},
-                         {arena + "/hold/item/a", arena + "/outside/hard"},
-                         {arena + "/hold/item/swap", arena + "/outside/decoy"},
-                         {arena + "/hold", arena + "/holdLink"},
+    const std::string swap = arena + "/hold/item/swap";
+    const Swaps swaps = {{swap, arena + "/outside/link"}, {arena + "/hold/item/a", arena + "/outside/hard"},
+                         {swap, arena + "/outside/decoy"}, {arena + "/hold", arena + "/holdLink"},
                          {arena + "/home/.Trash", arena + "/home/trashLink"}};
     const auto [done, caught] = race(swaps, 300, [&] {
         AnchoredFiles::moveToTrash("item", arena + "/hold", arena + "/home", attacker.uid, attacker.gid);

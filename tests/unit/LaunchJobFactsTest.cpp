@@ -86,10 +86,7 @@ TEST(LaunchJobPlist, LabelAndProgramInEveryEncoding) {
 
 TEST(LaunchJobPlist, DeepNestingIsReadOnAStackOfItsOwn) {
     // 10,000 levels take about a megabyte of the reader's stack; the caller here has a quarter of that.
-    struct Job {
-        std::string bytes;
-        Text label;
-    } job{chainedPlist("deep", 10000, 1), std::nullopt};
+    struct Job { std::string bytes; Text label; } job{chainedPlist("deep", 10000, 1), std::nullopt};
     pthread_attr_t attributes;
     ASSERT_EQ(pthread_attr_init(&attributes), 0);
     ASSERT_EQ(pthread_attr_setstacksize(&attributes, 256 * 1024), 0);

@@ -22,10 +22,7 @@ struct Registry final : SensorRegistry {
     std::string calls;
     Object walked = 0;
 
-    std::optional<Object> matchingServices(std::string_view) override {
-        walked = 0;
-        return 9;
-    }
+    std::optional<Object> matchingServices(std::string_view) override { return walked = 0, 9; }
     Object nextService(Object) override { return walked < flags.size() ? ++walked : none; }
     bool booleanProperty(Object service, std::string_view) override { return flags.at(service - 1); }
     void setIntegerProperty(Object service, std::string_view, std::int64_t value) override {
@@ -45,15 +42,9 @@ TEST(MotionSensor, ConnectionsAreCountedOnceAndTheLastOneSwitchesOff) {
     MotionSensor sensor{registry};
     HelperService connections[] = {HelperService(501), HelperService(502)};
     const std::tuple<int, char, int, std::string> steps[] = {
-        {0, '0', 0, ""},  // off without having asked for on
-        {0, 'x', 0, ""},  // ends without having asked
-        {0, '1', 1, on},
-        {0, '1', 1, ""},  // on twice
-        {1, '1', 2, on},
-        {0, '0', 1, on},  // 2 -> 1: switched on again
-        {0, 'x', 1, ""},
-        {1, 'x', 0, off},
-        {1, 'x', 0, ""},  // the connection's second end handler
+        // Off and an end without having asked for on; on twice; 2 -> 1 switches on again; a second end handler.
+        {0, '0', 0, ""}, {0, 'x', 0, ""}, {0, '1', 1, on}, {0, '1', 1, ""}, {1, '1', 2, on}, {0, '0', 1, on},
+        {0, 'x', 1, ""}, {1, 'x', 0, off}, {1, 'x', 0, ""},
     };
     for (const auto& [index, change, users, switched] : steps) {
         SCOPED_TRACE(std::string(1, change) + " by " + std::to_string(index) + " to " + std::to_string(users));

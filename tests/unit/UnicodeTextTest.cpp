@@ -49,9 +49,8 @@ TEST(UnicodeText, FastPathsAgreeWithICU) {
 }
 
 TEST(UnicodeText, TrimsUnicodeWhitespace) {
-    EXPECT_EQ(UnicodeText::trimmedWhitespace(" \t\n x y \r\n"), "x y");
-    EXPECT_EQ(UnicodeText::trimmedWhitespace("\xC2\xA0z\xE2\x80\xA8"), "z");
-    EXPECT_EQ(UnicodeText::trimmedWhitespace(" \n "), "");
+    for (const auto& [in, out] : {std::pair{" \t\n x y \r\n", "x y"}, {"\xC2\xA0z\xE2\x80\xA8", "z"}, {"\n ", ""}})
+        EXPECT_EQ(UnicodeText::trimmedWhitespace(in), out) << in;
 }
 
 }  // namespace
