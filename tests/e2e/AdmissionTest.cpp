@@ -107,12 +107,14 @@ data += bytes(table - len(data)) + struct.pack("<IIQQQQIIQQ", 0, 0, 0, 0, 0, 400
 open(sys.argv[2], "wb").write(data)
 os.truncate(sys.argv[2], table + 4000000 * 64)
 )");
+    // clang-format off
     const std::pair<const char*, std::string> bombs[] = {
         {"a shared string",
          "python3 /usr/local/libexec/shared-string.py /usr/local/libexec/bomb.plist && "
          "objcopy --update-section __info_plist=/usr/local/libexec/bomb.plist \"$SRC\" \"$DST\""},
         {"4,000,000 sections", "python3 /usr/local/libexec/many-sections.py \"$SRC\" \"$DST\""},
     };
+    // clang-format on
     const pid_t helper = helperPid();
     ASSERT_GT(helper, 0);
     for (const auto& [what, command] : bombs) {

@@ -160,6 +160,7 @@ TEST(Faults, ClientsThatDieInTheMiddleLeaveNoSensorVoteNorAnythingHeld) {
             makeWideTree(trees.back(), 10, 20);
             const std::string removal =
                 frameOf(6, Selector::removeItems, {std::vector<std::string>{trees.back()}, false});
+            // clang-format off
             const Act acts[] = {
                 {&ann, true, removal, 0, "", Act::dies},                                // once its removal is under way
                 {&bob, true, reset, 0, "", Act::dies},                                  // while the tool runs for it
@@ -173,6 +174,7 @@ TEST(Faults, ClientsThatDieInTheMiddleLeaveNoSensorVoteNorAnythingHeld) {
                 // Served in order: with the motion reply in, the enable runs.
                 {&root, false, enable + on, 1, "", Act::closes},
             };
+            // clang-format on
             for (const Act& act : acts) clients[round].push_back(startClient(act, helper.socketPath));
         }
         helper.start();
@@ -244,8 +246,13 @@ TEST(Faults, HostileAndAbandonedConnectionsCostOnlyWhatArrivedAndLeaveTheHelperS
     // From four threads at once: nothing, part of a frame, a request not waited
     // for, and what is no frame or no message.
     const std::string version = frameOf(1, Selector::version, {});
-    const std::string kinds[] = {"", version.substr(0, 7), version, "\xff\xff\xff\xff", "GET / HTTP/1.1\r\n\r\n",
-                                 std::string("\0\0\x03\xe8short", 9), std::string("\0\0\0\x07garbage", 11),
+    const std::string kinds[] = {"",
+                                 version.substr(0, 7),
+                                 version,
+                                 "\xff\xff\xff\xff",
+                                 "GET / HTTP/1.1\r\n\r\n",
+                                 std::string("\0\0\x03\xe8short", 9),
+                                 std::string("\0\0\0\x07garbage", 11),
                                  frameOf(2, Selector::version, {std::string("extra")})};
     const std::size_t connections = WireClient::fromEnvironment("SORVANE_FAULT_CONNECTIONS", 2000);
     std::vector<std::thread> threads;

@@ -70,10 +70,14 @@ TEST_F(LaunchJobs, ChangesAndUnloadsRunLaunchctlInTheClientsDomain) {
         EXPECT_EQ(ask(ann, {"launch-job", change, "x.daemon", daemon}), nullptr);
         EXPECT_EQ(ask(ann, {"launch-job", change, "x.agent", agent}), nullptr);
     }
-    EXPECT_EQ(launchctlRuns(), (Runs{{"enable", "system/x.daemon"}, {"bootstrap", "system", daemon},
-                                     {"enable", "gui/501/x.agent"}, {"bootstrap", "gui/501", agent},
-                                     {"disable", "system/x.daemon"}, {"bootout", "system/x.daemon"},
-                                     {"disable", "gui/501/x.agent"}, {"bootout", "gui/501/x.agent"}}));
+    EXPECT_EQ(launchctlRuns(), (Runs{{"enable", "system/x.daemon"},
+                                     {"bootstrap", "system", daemon},
+                                     {"enable", "gui/501/x.agent"},
+                                     {"bootstrap", "gui/501", agent},
+                                     {"disable", "system/x.daemon"},
+                                     {"bootout", "system/x.daemon"},
+                                     {"disable", "gui/501/x.agent"},
+                                     {"bootout", "gui/501/x.agent"}}));
     makeFile(rules, "enable\t1\t\tno permission\\n\n");
     EXPECT_EQ(ask(ann, {"launch-job", "enable", "x.daemon", daemon}), "launchctl enable failed (1): no permission");
     EXPECT_EQ(launchctlRuns(), (Runs{{"enable", "system/x.daemon"}}));

@@ -48,8 +48,10 @@ TEST_F(Removal, AllowedItemsAreDeletedAndFailuresNamedUnderThePathAsSent) {
     makeFile("/Library/Logs/com.example.log", "log");
     makeFile("/Users/ann/Desktop/Folder/inner/file", "x", {501, 20});
     makeFile("/Volumes/Backup/old/file", "x");
-    EXPECT_EQ(removeItems(ann, {"/Library/Caches/com.example.Tree", "/Library/Caches/com.example.logs/com.example.log",
-                                "/Library/Caches/com.example.Tree"}, false),
+    EXPECT_EQ(removeItems(ann,
+                          {"/Library/Caches/com.example.Tree", "/Library/Caches/com.example.logs/com.example.log",
+                           "/Library/Caches/com.example.Tree"},
+                          false),
               (Outcome{{"/Library/Caches/com.example.Tree", failure("stat com.example.Tree", ENOENT)}}));
     const std::vector<std::string> chosen = {"/Users/ann/Desktop/Folder/", "/Users/ann/Desktop/Missing/",
                                              "/Volumes/Backup/old"};
@@ -84,10 +86,10 @@ TEST_F(Removal, APathHoldingNULFailsWholeUnderItsOwnKey) {
     using namespace std::string_literals;
     const std::string thesis = "/Users/ann/Desktop/Thesis\0.bak"s;
     const std::string climbing = "/Library/Caches/com.example.held\0/../../../System"s;
-    const Wire::Request request{7, Wire::Selector::removeChosenItems,
-                                {std::vector<std::string>{thesis, climbing}, false}};
-    EXPECT_TRUE(WireClient::runAs(ann, {{request, Wire::TextDictionary{{thesis, failure("remove", EINVAL)},
-                                                                       {climbing, notAllowed}}}}, 1));
+    const Wire::Request request{
+        7, Wire::Selector::removeChosenItems, {std::vector<std::string>{thesis, climbing}, false}};
+    EXPECT_TRUE(WireClient::runAs(
+        ann, {{request, Wire::TextDictionary{{thesis, failure("remove", EINVAL)}, {climbing, notAllowed}}}}, 1));
     EXPECT_TRUE(exists("/Users/ann/Desktop/Thesis"));
     EXPECT_TRUE(exists("/Library/Caches/com.example.held/file"));
 }

@@ -57,8 +57,8 @@ void makeSymlink(const std::string& target, const std::string& path) {
 std::size_t makeWideTree(const std::string& root, std::size_t folders, std::size_t filesPerFolder) {
     // Folders are spread over two upper levels, so files lie three levels below the root.
     for (std::size_t i = 0; i < folders; ++i) {
-        const std::string folder = root + "/d" + std::to_string(i / 100) + "/d" + std::to_string(i / 10 % 10) + "/d" +
-                                   std::to_string(i % 10);
+        const std::string folder =
+            root + "/d" + std::to_string(i / 100) + "/d" + std::to_string(i / 10 % 10) + "/d" + std::to_string(i % 10);
         std::error_code error;
         fs::create_directories(folder, error);
         EXPECT_FALSE(error) << folder << ": " << error.message();

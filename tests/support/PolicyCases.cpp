@@ -17,4 +17,3 @@ nlohmann::json policyAnswer(const nlohmann::json& request) {
         return {{"error", e.what()}};
     }
 }
-

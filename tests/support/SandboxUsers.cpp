@@ -10,7 +10,7 @@
 namespace SandboxUsers {
 
 ToolRun runAs(const User& user, const std::string& program, const std::vector<std::string>& arguments,
-             const std::string& input) {
+              const std::string& input) {
     // The shell feeds `input` to the program, which setpriv starts as the user.
     std::vector<std::string> words{"-c", "input=$1; shift; printf %s \"$input\" | exec \"$@\"", "sh", input};
     if (user.uid != 0)

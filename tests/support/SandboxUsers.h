@@ -20,8 +20,8 @@ struct User {
 };
 
 inline constexpr User root{0, 0, "root"};
-inline constexpr User ann{501, 20, "ann"};    // home /Users/ann
-inline constexpr User bob{502, 20, "bob"};    // home /Users/bob
+inline constexpr User ann{501, 20, "ann"};        // home /Users/ann
+inline constexpr User bob{502, 20, "bob"};        // home /Users/bob
 inline constexpr User nohome{503, 20, "nohome"};  // home /var/empty
 
 inline constexpr const char* sorvanectlPath = "/usr/local/bin/sorvanectl";
@@ -47,7 +47,7 @@ Outcome removeChosenItems(const User& user, const std::vector<std::string>& path
 // Runs any program as `user` (root: unchanged) with `arguments`; `input` is
 // written to its standard input.
 ToolRun runAs(const User& user, const std::string& program, const std::vector<std::string>& arguments,
-          const std::string& input = "");
+              const std::string& input = "");
 
 // One `sorvanectl session` of `user`: the requests (each a JSON array of
 // words), and the reply lines in the order they arrived, each

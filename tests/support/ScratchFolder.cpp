@@ -15,8 +15,10 @@ ScratchFolder::ScratchFolder() : ScratchFolder(fs::temp_directory_path().string(
 
 ScratchFolder::ScratchFolder(const std::string& parent) {
     std::string pattern = (fs::path(parent) / "scratch-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp in " << parent;
-    else path_ = fs::canonical(pattern);
+    if (::mkdtemp(pattern.data()) == nullptr)
+        ADD_FAILURE() << "mkdtemp in " << parent;
+    else
+        path_ = fs::canonical(pattern);
 }
 
 ScratchFolder::~ScratchFolder() {

@@ -38,11 +38,19 @@ protected:
 
 TEST(AnchoredNames, FailureTextsAndTrashCandidates) {
     EXPECT_EQ(AnchoredFiles::entryFailure("stat", "a\0b"s, ENOENT), (Failure{"stat a", ENOENT}));
-    EXPECT_EQ(AnchoredFiles::entryFailure("list", "a\xFF" "b", 5).operation, "list a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(AnchoredFiles::entryFailure("list",
+                                          "a\xFF"
+                                          "b",
+                                          5)
+                  .operation,
+              "list a\xEF\xBF\xBD"
+              "b");
+    // clang-format off
     const std::tuple<const char*, int, const char*> cases[] = {
         {"report.pdf", 2, "report 2.pdf"}, {"a.tar.gz", 3, "a.tar 3.gz"}, {".profile", 2, ".profile 2"},
         {"name.", 4, "name. 4"},           {"..", 2, ".. 2"},
     };
+    // clang-format on
     for (const auto& [name, n, candidate] : cases)
         EXPECT_EQ(policyAnswer({{"op", "trash-candidate"}, {"name", name}, {"n", n}}), candidate);
 }
@@ -104,6 +112,7 @@ TEST_F(AnchoredFilesTest, FailuresLeaveEverythingInPlace) {
     FileTree::makeFolder(scratch / "root/.Trash", {}, 0700);
     FileTree::makeFolder(scratch / "other/.Trash", {502, 20}, 0700);
     const std::string hold = scratch / "hold", notTheUsers = ".Trash is not the user's folder";
+    // clang-format off
     const std::tuple<std::string, std::string, const char*, Failure> cases[] = {
         {"", hold, nullptr, {"remove", EINVAL}},          {"..", hold, nullptr, {"remove", EINVAL}},
         {"x/item", scratch / "hold", nullptr, {"remove", EINVAL}}, {"item\0x"s, hold, nullptr, {"remove", EINVAL}},
@@ -115,10 +124,13 @@ TEST_F(AnchoredFilesTest, FailuresLeaveEverythingInPlace) {
         {"item", hold, "root", {notTheUsers, EPERM}},     {"item", hold, "other", {notTheUsers, EPERM}},
         {"missing", hold, "plain", {"stat missing", ENOENT}}, {"../item", hold, "plain", {"move", EINVAL}},
     };
+    // clang-format on
     for (const auto& [name, holding, home, expected] : cases) {
         const auto failure = failureOf([&, &name = name, &holding = holding, home = home] {
-            if (home) AnchoredFiles::moveToTrash(name, holding, scratch / home, user.uid, user.gid);
-            else AnchoredFiles::remove(name, holding);
+            if (home)
+                AnchoredFiles::moveToTrash(name, holding, scratch / home, user.uid, user.gid);
+            else
+                AnchoredFiles::remove(name, holding);
         });
         EXPECT_EQ(failure, expected) << name << " in " << holding << " to " << (home ? home : "none");
     }

@@ -54,8 +54,8 @@ protected:
             FileTree::makeFile(arena + "/hold/item/" + file, "", attacker);
         FileTree::makeFile(arena + "/hold/item/sealed/r0");
         EXPECT_EQ(::link((scratch / "canary/c0").c_str(), (arena + "/outside/hard").c_str()), 0);
-        for (const auto& [target, link] : {std::pair{"canary", "/outside/link"}, {"canary/hold", "/holdLink"},
-                                           {"canary", "/home/trashLink"}}) {
+        for (const auto& [target, link] :
+             {std::pair{"canary", "/outside/link"}, {"canary/hold", "/holdLink"}, {"canary", "/home/trashLink"}}) {
             FileTree::makeSymlink(scratch / target, arena + link);
             EXPECT_EQ(::lchown((arena + link).c_str(), attacker.uid, attacker.gid), 0);
         }
@@ -105,17 +105,20 @@ protected:
 // ones that the identity check after each open has to catch.
 TEST_F(AnchoredRaceTest, RemovalNeverReachesOutsideTheTree) {
     const std::string swap = arena + "/hold/item/swap", decoy = arena + "/outside/decoy";
-    const Swaps swaps = {{swap, decoy}, {swap, arena + "/outside/link"}, {swap, decoy},
-                         {arena + "/hold", arena + "/holdLink"}};
-    const auto [done, caught] = race(swaps, 600, [&] { AnchoredFiles::remove("item", arena + "/hold"); }, EAGAIN);
+    const Swaps swaps = {
+        {swap, decoy}, {swap, arena + "/outside/link"}, {swap, decoy}, {arena + "/hold", arena + "/holdLink"}};
+    const auto [done, caught] = race(
+        swaps, 600, [&] { AnchoredFiles::remove("item", arena + "/hold"); }, EAGAIN);
     EXPECT_GT(done, 0);
     EXPECT_GT(caught, 0) << "the swap never fell between inspection and open";
 }
 
 TEST_F(AnchoredRaceTest, MoveToTrashNeverHandsOverAnythingOutsideTheItem) {
     const std::string swap = arena + "/hold/item/swap";
-    const Swaps swaps = {{swap, arena + "/outside/link"}, {arena + "/hold/item/a", arena + "/outside/hard"},
-                         {swap, arena + "/outside/decoy"}, {arena + "/hold", arena + "/holdLink"},
+    const Swaps swaps = {{swap, arena + "/outside/link"},
+                         {arena + "/hold/item/a", arena + "/outside/hard"},
+                         {swap, arena + "/outside/decoy"},
+                         {arena + "/hold", arena + "/holdLink"},
                          {arena + "/home/.Trash", arena + "/home/trashLink"}};
     const auto [done, caught] = race(swaps, 300, [&] {
         AnchoredFiles::moveToTrash("item", arena + "/hold", arena + "/home", attacker.uid, attacker.gid);

@@ -16,6 +16,7 @@ json route(const std::string& path, std::string parent = "", const std::string& 
 }
 
 TEST(ChosenRoute, HomeAndStartupVolume) {
+    // clang-format off
     const std::pair<const char*, json> cases[] = {
         {"/Users/ann/Desktop/report.pdf/", "user"}, {"/USERS/ANN/Desktop/report.pdf", "user"},
         {"/Users/ann/.Trash/old.txt", "user"}, {"/Users/ann", nullptr}, {"/Users/ann/.trash", nullptr},
@@ -42,10 +43,12 @@ TEST(ChosenRoute, HomeAndStartupVolume) {
         {"/Volumes/Backup/old", "user"}, {"/Volumes/Backup", nullptr}, {"/Volumes", nullptr},
         {"/Volumes/Backup/.Trashes/501", nullptr}, {"/Volumes/Backup/.Trashes/501/x", "user"},
     };
+    // clang-format on
     for (const auto& [path, expected] : cases) EXPECT_EQ(route(path), expected) << path;
 }
 
 TEST(ChosenRoute, HomeAndHoldingFolder) {
+    // clang-format off
     const std::tuple<const char*, const char*, const char*, json> cases[] = {
         {"/Users/ann/x.txt", "", "/Users/ann/", "user"}, {"/Users/ann/x.txt", "", "/Users//ann", nullptr},
         // Composition is not applied: a decomposed home does not hold a precomposed path.
@@ -57,6 +60,7 @@ TEST(ChosenRoute, HomeAndHoldingFolder) {
         {"/Users/ann/Desktop/x", "/private/tmp", "/Users/ann", "user"},
         {"/private/tmp/x", "/Users/ann/Desktop", "/Users/ann", "privileged"},
     };
+    // clang-format on
     for (const auto& [path, parent, home, expected] : cases) EXPECT_EQ(route(path, parent, home), expected) << path;
 }
 

@@ -13,11 +13,13 @@ TEST(CommandWords, RequestWordsBecomeSelectorAndArguments) {
         std::vector<Wire::Argument> arguments;
     } cases[] = {
         {{"remove"}, Wire::Selector::removeItems, {Paths{}, false}},
-        {{"remove", "--trash", "/Library/Caches/A", "/a b/"}, Wire::Selector::removeItems,
+        {{"remove", "--trash", "/Library/Caches/A", "/a b/"},
+         Wire::Selector::removeItems,
          {Paths{"/Library/Caches/A", "/a b/"}, true}},
         {{"remove-chosen", "/x", "--trash"}, Wire::Selector::removeChosenItems, {Paths{"/x"}, true}},
         {{"remove-chosen", "--", "-x", ""}, Wire::Selector::removeChosenItems, {Paths{"-x", ""}, false}},
-        {{"launch-job", "enable", "com.example.job", "/Library/LaunchDaemons/j.plist"}, Wire::Selector::setLaunchJob,
+        {{"launch-job", "enable", "com.example.job", "/Library/LaunchDaemons/j.plist"},
+         Wire::Selector::setLaunchJob,
          {"com.example.job", "/Library/LaunchDaemons/j.plist", true}},
         {{"reset-privacy", "Camera", "-x.y"}, Wire::Selector::resetPrivacyPermission, {"Camera", "-x.y"}},
         {{"launch-job", "enable", "-L", "--trash"}, Wire::Selector::setLaunchJob, {"-L", "--trash", true}},
@@ -34,11 +36,13 @@ TEST(CommandWords, RequestWordsBecomeSelectorAndArguments) {
 }
 
 TEST(CommandWords, OtherWordsAreUsageErrors) {
+    // clang-format off
     const Words cases[] = {
         {}, {"session"}, {"versions"}, {"version", "extra"}, {"launch-job", "start", "L", "P"}, {"motion", "yes"},
         {"launch-job", "enable", "L"}, {"unload-daemon", "L"}, {"reset-privacy", "Camera"}, {"motion"},
         {"remove", "--force", "/x"}, {"unload-daemon", "L", "--trash", "P"}, {"unload-daemon", "--trash"},
     };
+    // clang-format on
     for (const auto& words : cases) {
         EXPECT_TRUE(std::holds_alternative<CommandWords::UsageError>(CommandWords::parse(words)))
             << (words.empty() ? "(none)" : words.front() + " ...");

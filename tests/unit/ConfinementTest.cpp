@@ -18,8 +18,8 @@
 namespace {
 
 TEST(Confinement, ChangeableFoldersFromARootListing) {
-    const std::vector<std::string> listing = {"Applications", "System", "Users", "private", "boot", "etc", "lib64",
-                                              "tmp", "usr", "Data", ".hidden", "Home", "USERS"};
+    const std::vector<std::string> listing = {"Applications", "System", "Users", "private", "boot", "etc",  "lib64",
+                                              "tmp",          "usr",    "Data",  ".hidden", "Home", "USERS"};
     EXPECT_EQ(Confinement::changeableFolders(listing),
               (std::vector<std::string>{"Applications", "Users", "private", "Data", "USERS", "usr/local"}));
 }
@@ -49,6 +49,7 @@ TEST(Confinement, OnlyChangeableFoldersChangeAndOnlyTheGivenProgramsRun) {
     const FileTree::Owner me{::geteuid(), ::getegid()};
     const auto at = [&](const std::string& relative) { return root / relative; };
     const auto rename = [&](const char* from, const char* to) { return ::rename(at(from).c_str(), at(to).c_str()); };
+    // clang-format off
     const std::tuple<const char*, std::function<int()>, int> cases[] = {
         {"remove a file", [&] { return ::unlink(at("Library/item").c_str()); }, 0},
         {"remove a host folder's file", [&] { return ::unlink(at("boot/item").c_str()); }, EACCES},
@@ -62,6 +63,7 @@ TEST(Confinement, OnlyChangeableFoldersChangeAndOnlyTheGivenProgramsRun) {
         {"run the given program", [&] { return spawnAndWait("/bin/true"); }, 0},
         {"run a copy in a changeable folder", [&] { return spawnAndWait(at("Library/true")); }, EACCES},
     };
+    // clang-format on
     for (const auto& [what, attempt, expected] : cases) {
         for (const char* folder : {"Library", "Users", "boot"}) {
             FileTree::removeAll(root / folder);

@@ -137,7 +137,11 @@ TEST(Connection, MalformedInputDropsTheConnection) {
         {"length above 16 MiB", std::string("\x01\x00\x00\x01", 4), false},
         {"garbage body", std::string("\0\0\0\x07garbage", 11), false},
         {"wrong shape", Wire::encodeRequest({2, Wire::Selector::version, {std::string("extra")}}), false},
-        {"frame cut short", std::string("\0\0\0\x10" "bplist", 10), true},
+        {"frame cut short",
+         std::string("\0\0\0\x10"
+                     "bplist",
+                     10),
+         true},
         {"header cut short", std::string(2, '\0'), true},
     };
     for (const auto& c : cases) {

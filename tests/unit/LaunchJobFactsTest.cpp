@@ -60,6 +60,7 @@ std::string chainedPlist(const std::string& label, uint32_t levels, int fanOut) 
 
 TEST(LaunchJobPlist, LabelAndProgramInEveryEncoding) {
     const std::string program = "<key>Program</key><string>/p</string>", arguments = "<key>ProgramArguments</key>";
+    // clang-format off
     const std::tuple<std::string, Text, Text> cases[] = {
         {"<key>Label</key><string>a.job</string>" + program, "a.job", "/p"},
         {arguments + "<array><string>/p</string><string>-x</string></array>", {}, "/p"},
@@ -70,6 +71,7 @@ TEST(LaunchJobPlist, LabelAndProgramInEveryEncoding) {
         {arguments + "<string>/p</string>", {}, {}},
         {"<key>Label</key><string>caf&#233;</string>", "caf\u00e9", {}},
     };
+    // clang-format on
     for (const auto& [entries, label, named] : cases) {
         const std::string xml = xmlPlist("<dict>" + entries + "</dict>");
         for (const auto& bytes : {xml, "\xEF\xBB\xBF" + xml, utf16(xml, false, true), utf16(xml, true, true),
@@ -86,7 +88,10 @@ TEST(LaunchJobPlist, LabelAndProgramInEveryEncoding) {
 
 TEST(LaunchJobPlist, DeepNestingIsReadOnAStackOfItsOwn) {
     // 10,000 levels take about a megabyte of the reader's stack; the caller here has a quarter of that.
-    struct Job { std::string bytes; Text label; } job{chainedPlist("deep", 10000, 1), std::nullopt};
+    struct Job {
+        std::string bytes;
+        Text label;
+    } job{chainedPlist("deep", 10000, 1), std::nullopt};
     pthread_attr_t attributes;
     ASSERT_EQ(pthread_attr_init(&attributes), 0);
     ASSERT_EQ(pthread_attr_setstacksize(&attributes, 256 * 1024), 0);
@@ -131,6 +136,7 @@ TEST_F(LaunchJobFactsOnDisk, ProgramIntegrityOfFoldersUpToTheRoot) {
     write("plain/writable", "x", 0646);
     fs::create_symlink("deep", folder / "plain/link");
     using P = ProgramIntegrity;
+    // clang-format off
     const std::tuple<mode_t, const char*, std::optional<P>> cases[] = {
         {0755, "/job", P{true, 0, false, 0, false, false}},
         {0775, "/job", P{true, 0, false, 0, true, false}},  // group-write is not world-write
@@ -140,6 +146,7 @@ TEST_F(LaunchJobFactsOnDisk, ProgramIntegrityOfFoldersUpToTheRoot) {
         {0755, "/plain/link", P{false, 0, true, 0, false, false}},
         {0755, "/plain/none", {}}, {0755, "/none/prog", {}}, {0755, "plain/deep/prog", {}}, {0755, "/", {}},
     };
+    // clang-format on
     for (const auto& [rootMode, path, expected] : cases) {
         ASSERT_EQ(::chmod(folder.path().c_str(), rootMode), 0);
         // In a child whose root folder is the test's, the walk up to "/" covers only folders the test made.

@@ -19,12 +19,14 @@ json failure(const Arguments& args, int status, const std::string& output, const
 }
 
 TEST(LaunchJobPlan, FailureTexts) {
+    // clang-format off
     const std::pair<json, json> cases[] = {
         {failure({"bootstrap", "system", "/p"}, 3, "out", "Failed: 5\n"), "launchctl bootstrap failed (3): Failed: 5"},
         {failure({"enable", "system/x"}, 1, "\n\n", ""), "launchctl enable failed (1)"},
         {failure({"bootout", "system/x"}, 113, "shown output", " "), "launchctl bootout failed (113)"},
         {failure({"bootout", "system/x"}, -9, "  shown output\n", ""), "launchctl bootout failed (-9): shown output"},
     };
+    // clang-format on
     for (const auto& [request, result] : cases) EXPECT_EQ(policyAnswer(request), result) << request;
 }
 
@@ -34,6 +36,7 @@ TEST(LaunchJobPlan, ChangeSequence) {
     const Arguments disable{"disable", "system/j"}, bootout{"bootout", "system/j"}, print{"print", "system/j"};
     const LaunchctlResult failed{5, "out\n", "Boom\n"}, absent{113, "", "Could not find service\n"};
     // Whether the job is turned on, each verb's answer (success when not listed), the runs made, the reply.
+    // clang-format off
     const std::tuple<bool, std::map<std::string, LaunchctlResult>, std::vector<Arguments>, const char*> cases[] = {
         {true, {}, {enable, bootstrap}, nullptr},
         {true, {{"enable", failed}}, {enable}, "launchctl enable failed (5): Boom"},
@@ -44,6 +47,7 @@ TEST(LaunchJobPlan, ChangeSequence) {
         {false, {{"bootout", failed}, {"print", absent}}, {disable, bootout, print}, nullptr},  // was not loaded
         {false, {{"bootout", failed}}, {disable, bootout, print}, "launchctl bootout failed (5): Boom"},
     };
+    // clang-format on
     for (const auto& [enabled, answers, runs, reply] : cases) {
         std::vector<Arguments> ran;
         const auto answer = LaunchJobPlan::apply("system", "j", plist, enabled, [&](const Arguments& arguments) {

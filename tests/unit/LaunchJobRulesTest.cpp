@@ -19,12 +19,14 @@ TEST(LaunchJobRules, FoldersLabelsAndPrograms) {
                              "/Library/LaunchDaemons/sub/abc.plist", "/library/launchdaemons/abc.plist",
                              "/Library/LaunchDaemons//abc.plist", "/Users/ann/Library/LaunchAgents/abc.plist"})
         EXPECT_EQ(policyAnswer({{"op", "launch-folder"}, {"path", path}}), nullptr) << path;
+    // clang-format off
     const std::pair<std::string, bool> labels[] = {
         {"0day.job", true}, {"A_b-c@d.eZ", true}, {"com.applex.foo", true}, {"com.kelto.SorvaneHelper", true},
         {"", false}, {"-job", false}, {"com.ex\u00e4mple", false}, {"com.apple", false}, {"COM.Apple.foo", false},
         {"com.kelto.sorvane", false}, {"COM.KELTO.SORVANE.anything", false},
         {std::string(255, 'a'), true}, {std::string(256, 'a'), false},
     };
+    // clang-format on
     for (const auto& [label, allowed] : labels)
         EXPECT_EQ(policyAnswer({{"op", "launch-label"}, {"label", label}}), allowed) << label;
 }
@@ -32,8 +34,14 @@ TEST(LaunchJobRules, FoldersLabelsAndPrograms) {
 // A daemon job that passes every rule; each case changes one thing. The
 // client asking is 501.
 LaunchJobFacts goodDaemon() {
-    return {"/Library/LaunchDaemons/com.example.job.plist", "/Library/LaunchDaemons/com.example.job.plist", true, 0u,
-            false, "com.example.job", "/usr/local/bin/job", "/usr/local/bin/job",
+    return {"/Library/LaunchDaemons/com.example.job.plist",
+            "/Library/LaunchDaemons/com.example.job.plist",
+            true,
+            0u,
+            false,
+            "com.example.job",
+            "/usr/local/bin/job",
+            "/usr/local/bin/job",
             ProgramIntegrity{true, 0, false, 0, false, false}};
 }
 
@@ -60,9 +68,19 @@ TEST(LaunchJobRules, ToggleEnableAndUnloadRules) {
         {"label by canonical equivalence", [](F f) { f.label = "com.example.\u212Aob"; }, "111", "com.example.Kob"},
         {"label with a byte that is no UTF-8", [](F f) { f.label = "com.example.job\xff"; }, "000"},
         {"program resolving into /System", [](F f) { f.resolvedProgram = "/System/job"; }, "001"},
-        {"no program", [](F f) { f.program = f.resolvedProgram = std::nullopt; f.programIntegrity.reset(); }, "101"},
+        {"no program",
+         [](F f) {
+             f.program = f.resolvedProgram = std::nullopt;
+             f.programIntegrity.reset();
+         },
+         "101"},
         {"ann's program", [](F f) { f.programIntegrity->ownerUID = 501; }, "101"},
-        {"ann's program, agent", [&](F f) { agent(f); f.programIntegrity->ownerUID = 501; }, "111"},
+        {"ann's program, agent",
+         [&](F f) {
+             agent(f);
+             f.programIntegrity->ownerUID = 501;
+         },
+         "111"},
         {"ann's folder", [](F f) { f.programIntegrity->parentOwnerUID = 501; }, "101"},
         {"writable program", [](F f) { f.programIntegrity->writableByOthers = true; }, "101"},
         {"writable folder", [](F f) { f.programIntegrity->parentWritableByOthers = true; }, "101"},

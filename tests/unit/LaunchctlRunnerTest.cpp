@@ -30,6 +30,7 @@ struct LaunchctlRunner : testing::Test {
 
 TEST_F(LaunchctlRunner, OnlyTheAllowedVerbsRunWithTheirArgumentsUnchanged) {
     const std::string exe = script(R"(printf '[%s]' "$@"; touch "${0%/*}/ran")");
+    // clang-format off
     const std::pair<Arguments, LaunchctlResult> cases[] = {
         {{"print"}, {0, "[print]", ""}}, {{"enable", "gui/501/a"}, {0, "[enable][gui/501/a]", ""}},
         {{"disable", "system/x"}, {0, "[disable][system/x]", ""}},
@@ -38,6 +39,7 @@ TEST_F(LaunchctlRunner, OnlyTheAllowedVerbsRunWithTheirArgumentsUnchanged) {
         {{}, {-1, "", "Not allowed"}}, {{"Print"}, {-1, "", "Not allowed"}}, {{"print "}, {-1, "", "Not allowed"}},
         {{"kickstart", "-k", "system/x"}, {-1, "", "Not allowed"}},
     };
+    // clang-format on
     for (const auto& [arguments, expected] : cases) {
         std::filesystem::remove(folder / "ran");
         EXPECT_EQ(runLaunchctlAt(exe, arguments), expected) << testing::PrintToString(arguments);
@@ -46,6 +48,7 @@ TEST_F(LaunchctlRunner, OnlyTheAllowedVerbsRunWithTheirArgumentsUnchanged) {
 }
 
 TEST_F(LaunchctlRunner, StatusesAndStreams) {
+    // clang-format off
     const std::tuple<const char*, LaunchctlResult> cases[] = {
         {"echo out; echo err >&2; exit 3", {3, "out\n", "err\n"}},
         {R"(printf 'a\377b\300'; printf '\355\240\200' >&2; exit 1)", {1, "a\uFFFDb\uFFFD", "\uFFFD\uFFFD\uFFFD"}},
@@ -53,6 +56,7 @@ TEST_F(LaunchctlRunner, StatusesAndStreams) {
         // A large error stream before any output does not stall the run.
         {"head -c 4194304 /dev/zero | tr '\\0' e >&2; echo done; exit 2", {2, "done\n", std::string(4194304, 'e')}},
     };
+    // clang-format on
     for (const auto& [body, expected] : cases) EXPECT_EQ(runLaunchctlAt(script(body), {"print"}), expected) << body;
     EXPECT_EQ(runLaunchctlAt(folder / "missing", {"print"}), (LaunchctlResult{-1, "", "No such file or directory"}));
     EXPECT_EQ(runLaunchctlAt(script("exit 0"), {"print", std::string("a\0b", 3)}).status, -1);

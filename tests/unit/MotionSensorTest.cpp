@@ -41,17 +41,22 @@ TEST(MotionSensor, ConnectionsAreCountedOnceAndTheLastOneSwitchesOff) {
     Registry registry;
     MotionSensor sensor{registry};
     HelperService connections[] = {HelperService(501), HelperService(502)};
+    // clang-format off
     const std::tuple<int, char, int, std::string> steps[] = {
         // Off and an end without having asked for on; on twice; 2 -> 1 switches on again; a second end handler.
         {0, '0', 0, ""}, {0, 'x', 0, ""}, {0, '1', 1, on}, {0, '1', 1, ""}, {1, '1', 2, on}, {0, '0', 1, on},
         {0, 'x', 1, ""}, {1, 'x', 0, off}, {1, 'x', 0, ""},
     };
+    // clang-format on
     for (const auto& [index, change, users, switched] : steps) {
         SCOPED_TRACE(std::string(1, change) + " by " + std::to_string(index) + " to " + std::to_string(users));
         registry.calls.clear();
         std::vector<bool> answers;
-        if (change == 'x') withdrawMotionUser(connections[index], sensor);
-        else setMotionSensor(change == '1', connections[index], [&](bool a) { answers.push_back(a); }, sensor);
+        if (change == 'x')
+            withdrawMotionUser(connections[index], sensor);
+        else
+            setMotionSensor(
+                change == '1', connections[index], [&](bool a) { answers.push_back(a); }, sensor);
         EXPECT_EQ(answers, std::vector<bool>(change == 'x' ? 0 : 1, true));
         EXPECT_EQ(sensor.userCount(), users);
         EXPECT_EQ(registry.calls, switched);

@@ -16,6 +16,7 @@ json isOwn(const std::string& path, const std::string& parent, const json& own) 
 
 TEST(OwnFiles, ProtectedPaths) {
     const json own = policyAnswer({{"op", "own-paths"}, {"bundle", "/Applications/Caf\u00e9.app"}});
+    // clang-format off
     const std::tuple<const char*, const char*, bool> cases[] = {
         {"/LIBRARY/launchdaemons/COM.KELTO.SORVANE.HELPER.PLIST", "/LIBRARY/launchdaemons", true},
         {"/Library/LaunchDaemons", "/Library", true}, {"/", "/", false},
@@ -29,6 +30,7 @@ TEST(OwnFiles, ProtectedPaths) {
         {"/Users/ann/Desktop/com.kelto.Sorvane.Helper.plist", "/Library/LaunchDaemons", true},
         {"/tmp/LaunchDaemons", "/Library", true}, {"/tmp/x", "/Library", false},
     };
+    // clang-format on
     for (const auto& [path, parent, expected] : cases) EXPECT_EQ(isOwn(path, parent, own), expected) << path;
     // Without the own list, the helper's own fixed paths and the Library rule remain.
     EXPECT_EQ(policyAnswer({{"op", "own"}, {"path", "/Applications"}, {"parent", "/"}}), false);

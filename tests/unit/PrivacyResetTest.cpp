@@ -17,6 +17,7 @@ TEST(PrivacyReset, WhichPairsMayBeReset) {
     };
     EXPECT_EQ(tcc("camera", "no dots"), "unknownService");  // the first failing check wins
     EXPECT_EQ(tcc("Camera ", "com.example"), "unknownService");
+    // clang-format off
     const std::pair<std::string, json> bundles[] = {
         {"com..apple", "invalidBundleID"}, {"", "invalidBundleID"}, {"com", "invalidBundleID"},
         {"com.apple.", "invalidBundleID"}, {"com.-x", "invalidBundleID"}, {"com.ex\u00e4mple", "invalidBundleID"},
@@ -25,16 +26,20 @@ TEST(PrivacyReset, WhichPairsMayBeReset) {
         {"COM.APPLE", "appleClient"}, {"Com.Apple.finder", "appleClient"}, {"com.kelto.Sorvane.Helper2", nullptr},
         {"com.kelto.Sorvane", "protectedClient"}, {"com.Kelto.sorvane.HELPER", "protectedClient"},
     };
+    // clang-format on
     for (const auto& [bundle, expected] : bundles) EXPECT_EQ(tcc("Camera", bundle), expected) << bundle;
 }
 
 TEST(PrivacyReset, ReplyFromTheToolsRun) {
+    // clang-format off
     const std::tuple<int, std::string, std::optional<std::string>> cases[] = {
         {0, "warning: something\n", std::nullopt},
         {1, " \n\t\r\n ", "tccutil failed"},
         {1, "caf\xE9 \xFF\n", "caf\uFFFD \uFFFD"},
     };
-    for (const auto& [status, output, expected] : cases) EXPECT_EQ(privacyResetReply(status, output), expected) << output;
+    // clang-format on
+    for (const auto& [status, output, expected] : cases)
+        EXPECT_EQ(privacyResetReply(status, output), expected) << output;
 }
 
 }  // namespace

@@ -16,12 +16,14 @@ json removal(const std::string& path, const json& home = "/Users/bob", std::stri
 }
 
 TEST(PathRules, CanonicalFormsAndComparisonKeys) {
+    // clang-format off
     const std::tuple<const char*, const char*, json> cases[] = {
         {"is-normalized", "/a/...", true},   {"is-normalized", "/a/.b", true},   {"normalized", "//", "/"},
         {"normalized", "/a/b//", "/a/b"},    {"normalized", "/a//b/", nullptr},  {"normalized", "a/b", nullptr},
         {"system-location", "/SYSTEM/x", true}, {"system-location", "/Systemx", false},
         {"system-location", "/USR/LOCAL/bin", false}, {"system-location", "/private/var/db/receiptsx", true},
     };
+    // clang-format on
     for (const auto& [op, path, result] : cases) EXPECT_EQ(policyAnswer({{"op", op}, {"path", path}}), result) << path;
     for (const char* path : {"", "/", "a/b", "/a/", "/a//b", "//a", "/a/./b", "/a/../b", "/a/.", "/.."}) {
         EXPECT_EQ(policyAnswer({{"op", "is-normalized"}, {"path", path}}), false) << path;
@@ -32,6 +34,7 @@ TEST(PathRules, CanonicalFormsAndComparisonKeys) {
 }
 
 TEST(RemovalPolicy, FoundItems) {
+    // clang-format off
     const std::pair<const char*, bool> cases[] = {
         {"/Library/Foo/Bar", true}, {"/Library/.hidden", false}, {"/x", false}, {"/Library/Caf\u00e9", true},
         {"/Library/Application Support/Apple/x", false}, {"/Library/Application Support/AppleX", true},
@@ -55,10 +58,12 @@ TEST(RemovalPolicy, FoundItems) {
         {"/Users/bob/Library/Caches/Foo", true}, {"/Users/alice/x.txt", false}, {"/Users/BOB/x.txt", false},
         {"/Users/bobby/x.txt", false},
     };
+    // clang-format on
     for (const auto& [path, allowed] : cases) EXPECT_EQ(removal(path), allowed) << path;
 }
 
 TEST(RemovalPolicy, HomeFolderAndHoldingFolder) {
+    // clang-format off
     const std::tuple<const char*, json, const char*, bool> cases[] = {
         {"/Users/bob/x.txt", "/Users/bob//", "", false}, {"/Users/bob/x.txt", nullptr, "", false},
         {"/Users/Shared/foo", nullptr, "", true},
@@ -72,6 +77,7 @@ TEST(RemovalPolicy, HomeFolderAndHoldingFolder) {
         {"/tmp/x", "/Users/bob", "/private/tmp", false}, {"/Library/Caches/Foo/x", "/Users/bob", "/private/tmp", true},
         {"/Library/Caches/Foo", "/Users/bob", "/Library/Caches/", false}, {"/x", "/Users/bob", "/", false},
     };
+    // clang-format on
     for (const auto& [path, home, parent, allowed] : cases) EXPECT_EQ(removal(path, home, parent), allowed) << path;
 }
 

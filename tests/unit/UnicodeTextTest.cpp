@@ -42,9 +42,11 @@ TEST(UnicodeText, FastPathsAgreeWithICU) {
         const std::string character = utf8(icu::UnicodeString(c));
         ASSERT_TRUE(expectAgreement(character) && expectAgreement("A" + character + "\xCC\x81/x"));
     }
-    for (const char* text : {"/A\xCE\xA3", "\xCE\xA3" "A", "A\xCE\xA3 b", "\xC4\xB0x", "\xC3\x89\xC4\xB0\xFF",
-                             "\xC3\x89\xFF\xCE\xA3", "\xC3\x89\xED\xA0\x80", "e\xCC\x81\xC3", "W\xCC\x8A",
-                             "Caf\xC3\xA9\xF4\x90\x80\x80"})
+    for (const char* text : {"/A\xCE\xA3",
+                             "\xCE\xA3"
+                             "A",
+                             "A\xCE\xA3 b", "\xC4\xB0x", "\xC3\x89\xC4\xB0\xFF", "\xC3\x89\xFF\xCE\xA3",
+                             "\xC3\x89\xED\xA0\x80", "e\xCC\x81\xC3", "W\xCC\x8A", "Caf\xC3\xA9\xF4\x90\x80\x80"})
         expectAgreement(text);
 }
 

@@ -47,8 +47,12 @@ std::string arrayOf(const std::vector<int>& children) {
 
 // {id: 7, selector: `selector`, arguments: object 6}; `rest` are objects 6 onwards.
 std::string handMadeRequest(std::string_view selector, const std::vector<std::string>& rest) {
-    std::vector<std::string> objects{"\xd3\x01\x02\x03\x04\x05\x06", ascii("id"), ascii("selector"),
-                                     ascii("arguments"), "\x10\x07", ascii(selector)};
+    std::vector<std::string> objects{"\xd3\x01\x02\x03\x04\x05\x06",
+                                     ascii("id"),
+                                     ascii("selector"),
+                                     ascii("arguments"),
+                                     "\x10\x07",
+                                     ascii(selector)};
     objects.insert(objects.end(), rest.begin(), rest.end());
     return handMade(objects);
 }
@@ -61,6 +65,7 @@ std::string removalOf(const std::string& path) {
 }  // namespace
 
 TEST(WireProtocol, MessagesDecodeToExactlyWhatWasEncoded) {
+    // clang-format off
     const Wire::ReplyValue values[] = {std::monostate{}, std::string("1.6"), true, false, Wire::TextDictionary{},
                                        Wire::TextDictionary{{std::string("/x\0", 3), "bad"}, {"/\u00e9", "ok"}}};
     for (const uint64_t id : {uint64_t{0}, uint64_t{1} << 32, uint64_t{1} << 63, uint64_t{UINT64_MAX}}) {
@@ -106,6 +111,7 @@ TEST(WireProtocol, MessagesOfTheWrongShapeAreRefusedWhole) {
                          {arrayOf({7}), arrayOf(std::vector<int>(20000, 8)), ascii("/" + std::string(4095, 'x'))})},
         {"nested deeper than any message", handMade(nested)},
     };
+    // clang-format on
     for (const auto& [what, body] : cases) EXPECT_FALSE(Wire::decodeRequest(body)) << what;
 }
 
@@ -121,9 +127,9 @@ TEST(WireProtocol, ArgumentsOfAnotherTypeConvertAsAbsent) {
         {{ascii("/p")}, "/p", false, {}},
         {{"\x10\x02"}, "", true, {}},  // integers
         {{std::string("\x10\x00", 2)}, "", false, {}},
-        {{"\x09"}, "", true, {}},  // true
+        {{"\x09"}, "", true, {}},                          // true
         {{"\x23" + std::string(8, '\0')}, "", false, {}},  // a real
-        {{"\xd0"}, "", false, {}},  // a dictionary
+        {{"\xd0"}, "", false, {}},                         // a dictionary
         {{arrayOf({8}), "\x10\x05"}, "", false, {}},
         {{arrayOf({8, 9}), ascii("/a"), ascii("/b")}, "", false, {"/a", "/b"}},
     };
@@ -148,7 +154,7 @@ TEST(PlistShape, DeepOrSharedContainersAreRefusedBeforeParsing) {
         {handMade({arrayOf({1, 1}), ascii("x")}), 4, true},  // a shared scalar
         {handMade({arrayOf({1}), arrayOf({2}), arrayOf({})}), 3, true},
         {handMade({arrayOf({1}), arrayOf({2}), arrayOf({})}), 2, false},
-        {handMade({arrayOf({0})}), 8, false},  // a cycle
+        {handMade({arrayOf({0})}), 8, false},                                   // a cycle
         {handMade({arrayOf({1, 1}), arrayOf({2, 2}), arrayOf({})}), 8, false},  // a shared container
         // A reference one past the last object, where the trailer's unused bytes read as object 1's offset.
         {handMade({arrayOf({2}), ascii("x")}, std::string("\0\0\0\x0a\0\0", 6)), 8, false},
