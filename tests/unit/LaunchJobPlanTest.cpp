@@ -50,11 +50,12 @@ TEST(LaunchJobPlan, ChangeSequence) {
     // clang-format on
     for (const auto& [enabled, answers, runs, reply] : cases) {
         std::vector<Arguments> ran;
-        const auto answer = LaunchJobPlan::apply("system", "j", plist, enabled, [&](const Arguments& arguments) {
-            ran.push_back(arguments);
-            auto it = answers.find(arguments.front());
-            return it == answers.end() ? LaunchctlResult{0, "", ""} : it->second;
-        });
+        const auto answer =
+            LaunchJobPlan::apply("system", "j", plist, enabled, [&, &answers = answers](const Arguments& arguments) {
+                ran.push_back(arguments);
+                auto it = answers.find(arguments.front());
+                return it == answers.end() ? LaunchctlResult{0, "", ""} : it->second;
+            });
         EXPECT_EQ(answer, reply ? std::optional<std::string>(reply) : std::nullopt) << testing::PrintToString(runs);
         EXPECT_EQ(ran, runs);
     }
