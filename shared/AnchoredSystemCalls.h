@@ -49,7 +49,4 @@ int statusAndMount(int folder, const char* name, struct stat& status, uint64_t& 
 // position is left at the end.
 int readEntryNames(int folder, std::vector<std::string>& names);
 
-// A close-on-exec duplicate of `fd`.
-int duplicate(int fd) noexcept;
-
 }  // namespace AnchoredFiles::SystemCalls

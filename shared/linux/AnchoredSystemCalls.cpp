@@ -86,6 +86,4 @@ int readEntryNames(int folder, std::vector<std::string>& names) {
     }
 }
 
-int duplicate(int fd) noexcept { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
-
 }  // namespace AnchoredFiles::SystemCalls
