@@ -33,4 +33,8 @@ void addFileOps(Table& table);     // anchored file operations
 void addLaunchOps(Table& table);   // launch jobs
 void addPrivacyOps(Table& table);  // privacy permission reset
 
+// The answer to one request through every group's ops: {"result": VALUE}, or
+// {"error": TEXT} for a request no op can take.
+nlohmann::json answer(const nlohmann::json& request);
+
 }  // namespace PolicyOps

@@ -1,7 +1,10 @@
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include "tools/PolicyOps.h"
 
-// The answer of one sorvane-policy op to a request, through the tool's own op
-// table: the value of "result", or {"error": TEXT} for a request it cannot take.
-nlohmann::json policyAnswer(const nlohmann::json& request);
+// The answer of one sorvane-policy op to a request, through the tool's own
+// answer: the value of "result", or {"error": TEXT} for a request it cannot take.
+inline nlohmann::json policyAnswer(const nlohmann::json& request) {
+    const nlohmann::json answer = PolicyOps::answer(request);
+    return answer.contains("result") ? answer["result"] : answer;
+}
