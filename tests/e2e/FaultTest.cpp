@@ -246,14 +246,11 @@ TEST(Faults, HostileAndAbandonedConnectionsCostOnlyWhatArrivedAndLeaveTheHelperS
     // From four threads at once: nothing, part of a frame, a request not waited
     // for, and what is no frame or no message.
     const std::string version = frameOf(1, Selector::version, {});
-    const std::string kinds[] = {"",
-                                 version.substr(0, 7),
-                                 version,
-                                 "\xff\xff\xff\xff",
-                                 "GET / HTTP/1.1\r\n\r\n",
-                                 std::string("\0\0\x03\xe8short", 9),
-                                 std::string("\0\0\0\x07garbage", 11),
+    // clang-format off
+    const std::string kinds[] = {"", version.substr(0, 7), version, "\xff\xff\xff\xff", "GET / HTTP/1.1\r\n\r\n",
+                                 std::string("\0\0\x03\xe8short", 9), std::string("\0\0\0\x07garbage", 11),
                                  frameOf(2, Selector::version, {std::string("extra")})};
+    // clang-format on
     const std::size_t connections = WireClient::fromEnvironment("SORVANE_FAULT_CONNECTIONS", 2000);
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < 4; ++t)

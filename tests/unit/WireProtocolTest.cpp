@@ -64,33 +64,14 @@ std::string removalOf(const std::string& path) {
 
 }  // namespace
 
-TEST(WireProtocol, MessagesDecodeToExactlyWhatWasEncoded) {
-    // clang-format off
-    const Wire::ReplyValue values[] = {std::monostate{}, std::string("1.6"), true, false, Wire::TextDictionary{},
-                                       Wire::TextDictionary{{std::string("/x\0", 3), "bad"}, {"/\u00e9", "ok"}}};
-    for (const uint64_t id : {uint64_t{0}, uint64_t{1} << 32, uint64_t{1} << 63, uint64_t{UINT64_MAX}}) {
-        for (const auto& value : values) {
-            const auto reply = Wire::decodeReply(Wire::encodeReply({id, value}).substr(Wire::headerLength));
-            ASSERT_TRUE(reply);
-            EXPECT_EQ(reply->id, id);
-            EXPECT_EQ(reply->value, value);
-        }
-        const std::vector<std::string> paths{"/Caf\u00e9", "/\u65e5\U0001F600", std::string("/Thesis\0.bak", 12),
-                                             std::string("/Caf\u00e9\0", 7)};
-        const Wire::Request request{id, Wire::Selector::removeChosenItems, {paths, true}};
-        const auto decoded = Wire::decodeRequest(Wire::encodeRequest(request).substr(Wire::headerLength));
-        ASSERT_TRUE(decoded);
-        EXPECT_EQ(decoded->id, id);
-        EXPECT_EQ(decoded->selector, request.selector);
-        EXPECT_EQ(decoded->arguments, request.arguments);
-    }
-}
-
+// That every message of the right shape decodes, and encodes again, to
+// itself is proven on the frame codec's corpus: each kind, ids of every width.
 TEST(WireProtocol, MessagesOfTheWrongShapeAreRefusedWhole) {
     std::vector<std::string> nested;
     for (int i = 1; i <= 9; ++i) nested.push_back(arrayOf({i}));
     nested.push_back(arrayOf({}));
     const std::string twoKeys = "\xd2\x01\x02\x03\x04";  // a dictionary: keys objects 1 and 2, values 3 and 4
+    // clang-format off
     const std::pair<const char*, std::string> cases[] = {
         {"not a property list", "this is not a property list"},
         {"not a dictionary", handMade({arrayOf({})})},
