@@ -2,6 +2,7 @@
 // could have written, within their bounds, and the file system's facts, each
 // entry seen without following links.
 #include "shared/LaunchJobFacts.h"
+#include "support/HandMadePlist.h"
 #include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -46,16 +47,7 @@ std::string chainedPlist(const std::string& label, uint32_t levels, int fanOut) 
         objects.push_back(std::string(1, char(0xA0 + count)));
         for (int k = 0; k < count; ++k) objects.back() += ref(5 + i);
     }
-    std::string bytes = "bplist00", offsets;
-    for (const auto& object : objects) {
-        offsets += ref(bytes.size());
-        bytes += object;
-    }
-    const uint64_t table = bytes.size();
-    bytes += offsets + std::string(6, '\0') + "\x03\x03";
-    for (uint64_t value : {uint64_t{objects.size()}, uint64_t{0}, table})
-        for (int shift = 56; shift >= 0; shift -= 8) bytes += char(value >> shift);
-    return bytes;
+    return handMadePlist(objects, 3, 3);
 }
 
 TEST(LaunchJobPlist, LabelAndProgramInEveryEncoding) {

@@ -2,6 +2,7 @@
 // refused whole, and the shape checks made before a property list is parsed.
 #include "platform/transport/WireProtocol.h"
 #include "shared/PlistShape.h"
+#include "support/HandMadePlist.h"
 
 #include <gtest/gtest.h>
 
@@ -10,24 +11,6 @@ namespace {
 constexpr const char* unload = "unloadLaunchDaemonWithLabel:plistPath:toTrash:reply:";
 constexpr const char* version = "versionWithReply:";
 constexpr const char* removeItems = "removeItemsAtPaths:toTrash:reply:";
-
-// A binary property list written object by object (object 0 on top), for
-// shapes no writer makes: 4-byte offsets, 1-byte references, and the
-// trailer's six unused bytes as given.
-std::string handMade(const std::vector<std::string>& objects, const std::string& unused = std::string(6, '\0')) {
-    std::string data = "bplist00", table;
-    auto put = [](std::string& out, uint64_t value, int width) {
-        for (int i = width - 1; i >= 0; --i) out += char(value >> (8 * i));
-    };
-    for (const auto& object : objects) {
-        put(table, data.size(), 4);
-        data += object;
-    }
-    const uint64_t tableStart = data.size();
-    data += table + unused + "\x04\x01";
-    for (uint64_t value : {uint64_t{objects.size()}, uint64_t{0}, tableStart}) put(data, value, 8);
-    return data;
-}
 
 std::string marker(unsigned type, std::size_t count) {
     if (count < 15) return std::string(1, char(type << 4 | count));
@@ -54,7 +37,7 @@ std::string handMadeRequest(std::string_view selector, const std::vector<std::st
                                      "\x10\x07",
                                      ascii(selector)};
     objects.insert(objects.end(), rest.begin(), rest.end());
-    return handMade(objects);
+    return handMadePlist(objects);
 }
 
 // A removal whose path list holds `path` (object 8).
@@ -74,13 +57,13 @@ TEST(WireProtocol, MessagesOfTheWrongShapeAreRefusedWhole) {
     // clang-format off
     const std::pair<const char*, std::string> cases[] = {
         {"not a property list", "this is not a property list"},
-        {"not a dictionary", handMade({arrayOf({})})},
-        {"id missing", handMade({twoKeys, ascii("selector"), ascii("arguments"), ascii(version), arrayOf({})})},
-        {"selector missing", handMade({twoKeys, ascii("id"), ascii("arguments"), "\x10\x01", arrayOf({})})},
-        {"arguments missing", handMade({twoKeys, ascii("id"), ascii("selector"), "\x10\x01", ascii(version)})},
+        {"not a dictionary", handMadePlist({arrayOf({})})},
+        {"id missing", handMadePlist({twoKeys, ascii("selector"), ascii("arguments"), ascii(version), arrayOf({})})},
+        {"selector missing", handMadePlist({twoKeys, ascii("id"), ascii("arguments"), "\x10\x01", arrayOf({})})},
+        {"arguments missing", handMadePlist({twoKeys, ascii("id"), ascii("selector"), "\x10\x01", ascii(version)})},
         {"selector with a suffix", handMadeRequest(std::string_view("versionWithReply:\0junk", 22), {arrayOf({})})},
         {"too many arguments", handMadeRequest("setMotionSensorWithEnabled:reply:", {arrayOf({7, 7}), "\x09"})},
-        {"id twice", handMade({"\xd4\x01\x02\x03\x01\x04\x05\x06\x07", ascii("id"), ascii("selector"),
+        {"id twice", handMadePlist({"\xd4\x01\x02\x03\x01\x04\x05\x06\x07", ascii("id"), ascii("selector"),
                                ascii("arguments"), "\x10\x07", ascii(version), arrayOf({}), "\x10\x08"})},
         {"ASCII string with the byte 0xFF", removalOf(ascii("/a\xff"))},
         {"UTF-16 string ending in a high surrogate", removalOf(utf16(u"/a\xD83D"))},
@@ -90,7 +73,7 @@ TEST(WireProtocol, MessagesOfTheWrongShapeAreRefusedWhole) {
         {"one 4 KiB path referred to 20,000 times",
          handMadeRequest(removeItems,
                          {arrayOf({7}), arrayOf(std::vector<int>(20000, 8)), ascii("/" + std::string(4095, 'x'))})},
-        {"nested deeper than any message", handMade(nested)},
+        {"nested deeper than any message", handMadePlist(nested)},
     };
     // clang-format on
     for (const auto& [what, body] : cases) EXPECT_FALSE(Wire::decodeRequest(body)) << what;
@@ -132,14 +115,14 @@ TEST(PlistShape, DeepOrSharedContainersAreRefusedBeforeParsing) {
         std::size_t maxDepth;
         bool shallowTree;
     } cases[] = {
-        {handMade({arrayOf({1, 1}), ascii("x")}), 4, true},  // a shared scalar
-        {handMade({arrayOf({1}), arrayOf({2}), arrayOf({})}), 3, true},
-        {handMade({arrayOf({1}), arrayOf({2}), arrayOf({})}), 2, false},
-        {handMade({arrayOf({0})}), 8, false},                                   // a cycle
-        {handMade({arrayOf({1, 1}), arrayOf({2, 2}), arrayOf({})}), 8, false},  // a shared container
+        {handMadePlist({arrayOf({1, 1}), ascii("x")}), 4, true},  // a shared scalar
+        {handMadePlist({arrayOf({1}), arrayOf({2}), arrayOf({})}), 3, true},
+        {handMadePlist({arrayOf({1}), arrayOf({2}), arrayOf({})}), 2, false},
+        {handMadePlist({arrayOf({0})}), 8, false},                                   // a cycle
+        {handMadePlist({arrayOf({1, 1}), arrayOf({2, 2}), arrayOf({})}), 8, false},  // a shared container
         // A reference one past the last object, where the trailer's unused bytes read as object 1's offset.
-        {handMade({arrayOf({2}), ascii("x")}, std::string("\0\0\0\x0a\0\0", 6)), 8, false},
-        {handMade({arrayOf({})}).substr(0, 44), 8, false},  // the trailer cut short
+        {handMadePlist({arrayOf({2}), ascii("x")}, 4, 1, std::string("\0\0\0\x0a\0\0", 6)), 8, false},
+        {handMadePlist({arrayOf({})}).substr(0, 44), 8, false},  // the trailer cut short
     };
     for (const auto& c : cases) EXPECT_EQ(PlistShape::isShallowBinaryTree(c.bytes, c.maxDepth), c.shallowTree);
     EXPECT_TRUE(PlistShape::isSmallXML("<plist><dict><key>a</key><array/></dict></plist>", 2));
