@@ -65,6 +65,7 @@ TEST(WireProtocol, MessagesOfTheWrongShapeAreRefusedWhole) {
         {"too many arguments", handMadeRequest("setMotionSensorWithEnabled:reply:", {arrayOf({7, 7}), "\x09"})},
         {"id twice", handMadePlist({"\xd4\x01\x02\x03\x01\x04\x05\x06\x07", ascii("id"), ascii("selector"),
                                ascii("arguments"), "\x10\x07", ascii(version), arrayOf({}), "\x10\x08"})},
+        {"a count running into the offset table", handMadeRequest(version, {"\xaf\x13\x00"})},
         {"ASCII string with the byte 0xFF", removalOf(ascii("/a\xff"))},
         {"UTF-16 string ending in a high surrogate", removalOf(utf16(u"/a\xD83D"))},
         {"UTF-16 string with a lone low surrogate", removalOf(utf16(u"/\xDE00" u"a"))},
