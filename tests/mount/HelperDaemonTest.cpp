@@ -11,7 +11,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,9 +54,10 @@ int shell(const std::string& command) {
 }
 
 // A helper process, through systemd-socket-activate on activatedSocket or on
-// its own path; killed when the test ends unless it has ended (pid -1).
+// its own path (with `inherited`, when given, as its descriptor 3); killed
+// when the test ends unless it has ended (pid -1).
 struct RunningHelper {
-    explicit RunningHelper(bool activated) {
+    explicit RunningHelper(bool activated, int inherited = -1) {
         const std::string socket = activated ? activatedSocket : HelperClient::socketPath();
         std::vector<std::string> words{"/usr/bin/systemd-socket-activate", "-l", activatedSocket, helperPath};
         if (!activated) words.erase(words.begin(), words.begin() + 3);
@@ -65,6 +68,7 @@ struct RunningHelper {
         posix_spawn_file_actions_t quiet;  // systemd-socket-activate reports what it does on standard error
         posix_spawn_file_actions_init(&quiet);
         posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        if (inherited >= 0) posix_spawn_file_actions_adddup2(&quiet, inherited, 3);
         EXPECT_EQ(::posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&quiet);
         EXPECT_TRUE(waitFor([&] { return fs::is_socket(socket); }));
@@ -143,16 +147,25 @@ TEST_F(HelperDaemon, AReplacedOrDeletedExecutableRefusesTheNextConnectionAndEnds
     }
 }
 
+// A listening socket handed on for another process is not taken.
 TEST_F(HelperDaemon, WithoutActivationItMakesItsOwnSocketOverAStaleOne) {
     ASSERT_EQ(::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755"), 0);
     ::unsetenv("SORVANE_HELPER_SOCKET");
     std::ofstream(HelperClient::socketPath()) << "stale";
+    UniqueFd other(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{AF_UNIX, "/mnt/run/other.sock"};
+    ASSERT_EQ(::bind(other.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(other.get(), 1), 0);
+    ::setenv("LISTEN_PID", "1", 1);
+    ::setenv("LISTEN_FDS", "1", 1);
     {
-        RunningHelper helper(false);
+        RunningHelper helper(false, other.get());
         struct stat status {};
         EXPECT_EQ(::stat(HelperClient::socketPath().c_str(), &status), 0);
         EXPECT_EQ(status.st_mode, S_IFSOCK | 0666u);
         EXPECT_EQ(shell(clientPath + " version"), 0);
     }
+    ::unsetenv("LISTEN_PID");
+    ::unsetenv("LISTEN_FDS");
     ::umount2("/run", MNT_DETACH);
 }
