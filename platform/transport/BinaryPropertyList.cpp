@@ -76,7 +76,8 @@ public:
     struct Item {
         uint64_t index;
         std::size_t depth;
-        bool isKey;  // a dictionary key, which must be a string
+        bool isKey;        // a dictionary key, which must be a string
+        std::size_t slot;  // for an entry of the top dictionary, its place among the keys then values
     };
 
     bool empty() const { return fewCount_ == 0 && many_.empty(); }
@@ -216,15 +217,17 @@ bool Document::wellFormed(const Node& string) const {
 
 // A container's references are paid for before they are followed, so the
 // walk stops as soon as the budget is spent, however the objects are shared.
-bool Document::judge(std::size_t maxDepth, std::size_t budget) const {
+bool Document::judge(std::size_t maxDepth, std::size_t budget, std::span<Node> topEntries) const {
     if (!usable_) return false;
+    constexpr std::size_t noSlot = SIZE_MAX;
     uint64_t cost = referenceCost;
     PendingObjects pending;
-    pending.push({top_, 1, false});
+    pending.push({top_, 1, false, noSlot});
     while (!pending.empty()) {
-        const auto [index, depth, isKey] = pending.pop();
+        const auto [index, depth, isKey, slot] = pending.pop();
         const Node object = node(index);
         if (object.document_ == nullptr || (isKey && object.type_ != Type::string)) return false;
+        if (slot != noSlot) topEntries[slot] = object;
         if (object.type_ == Type::string) {
             // A UTF-16 unit becomes at most three bytes of UTF-8.
             cost += object.utf16_ ? 3 * object.count_ : object.count_;
@@ -237,9 +240,11 @@ bool Document::judge(std::size_t maxDepth, std::size_t budget) const {
         const uint64_t references = dictionary ? 2 * object.count_ : object.count_;
         cost += references * referenceCost;  // references are fewer than the bytes: no overflow
         if (cost > budget) return false;
+        const bool keepEntries = depth == 1 && dictionary && references <= topEntries.size();
         for (uint64_t i = 0; i < references; ++i) {
             const uint64_t child = bigEndian(bytes_ + object.start_ + i * referenceWidth_, referenceWidth_);
-            pending.push({child, depth + 1, dictionary && i < object.count_});
+            pending.push({child, depth + 1, dictionary && i < object.count_,
+                          keepEntries ? static_cast<std::size_t>(i) : noSlot});
         }
     }
     return true;
@@ -270,8 +275,7 @@ std::string Node::text() const {
     return decoded;
 }
 
-bool Node::textIs(std::string_view ascii) const {
-    if (type_ != Type::string || count_ != ascii.size()) return false;
+bool Node::sameUnits(std::string_view ascii) const {
     const unsigned char* units = document_->bytes_ + start_;
     if (!utf16_) return std::memcmp(units, ascii.data(), ascii.size()) == 0;
     for (std::size_t i = 0; i < ascii.size(); ++i) {

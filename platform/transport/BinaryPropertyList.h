@@ -42,12 +42,15 @@ public:
     // A string as UTF-8; empty for anything else.
     std::string text() const;
     // Whether this is a string of exactly these ASCII characters.
-    bool textIs(std::string_view ascii) const;
+    bool textIs(std::string_view ascii) const {
+        return type_ == Type::string && count_ == ascii.size() && sameUnits(ascii);
+    }
 
 private:
     friend class Document;
     bool isContainer() const { return type_ == Type::array || type_ == Type::dictionary; }
     Node reference(std::size_t slot) const;
+    bool sameUnits(std::string_view ascii) const;  // a string's units against as many ASCII characters
 
     const Document* document_ = nullptr;
     Type type_ = Type::other;
@@ -71,7 +74,12 @@ public:
     // containers deep, and a cost of at most `budget`: every reference counts,
     // so an object referred to many times counts as often. Nothing is copied
     // to judge; the walk stops as soon as the budget is spent.
-    bool judge(std::size_t maxDepth, std::size_t budget) const;
+    //
+    // When the top object is a dictionary whose keys and values fit in
+    // `topEntries`, a judged document has them there as the walk met them:
+    // the keys, then the values in the same order, so that a reader need not
+    // look them up again.
+    bool judge(std::size_t maxDepth, std::size_t budget, std::span<Node> topEntries = {}) const;
 
     // The top object. Only a judged document's nodes may be asked about.
     Node top() const { return node(top_); }

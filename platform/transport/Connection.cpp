@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <thread>
 
 namespace {
 
@@ -23,7 +24,8 @@ constexpr std::size_t keptBodyCapacity = 256 * 1024;
 }  // namespace
 
 struct Connection::PendingReply {
-    PendingReply(std::shared_ptr<Connection> owner, uint64_t requestID) : connection(std::move(owner)), id(requestID) {}
+    PendingReply(std::shared_ptr<Connection> owner, uint64_t requestID)
+        : connection(std::move(owner)), id(requestID), servingThread(std::this_thread::get_id()) {}
     PendingReply(const PendingReply&) = delete;
     PendingReply& operator=(const PendingReply&) = delete;
 
@@ -34,14 +36,19 @@ struct Connection::PendingReply {
 
     void send(const Wire::ReplyValue& value) {
         if (sent.exchange(true)) return;
-        connection->deliver(id, value);
+        connection->deliver(id, value, std::this_thread::get_id() == servingThread);
         connection->replyFinished();
     }
 
     const std::shared_ptr<Connection> connection;
     const uint64_t id;
+    const std::thread::id servingThread;  // the thread that read the request
     std::atomic<bool> sent{false};
 };
+
+void Connection::Responder::operator()(Wire::ReplyValue value) const {
+    if (reply_) reply_->send(value);
+}
 
 Connection::Connection(UniqueFd socket, ThreadGroup& threads, std::unique_ptr<PerUserLimit::Slot> slot)
     : socket_(std::move(socket)),
@@ -74,7 +81,6 @@ void Connection::resume() {
 }
 
 void Connection::serve() {
-    servingThread_ = std::this_thread::get_id();
     FrameStream::Reader reader(socket_.get());
     std::string body;
     while (!dropped_) {
@@ -88,13 +94,10 @@ void Connection::serve() {
         auto request = Wire::decodeRequest(body);
         if (body.capacity() > keptBodyCapacity) std::string().swap(body);
         if (!request) break;
-        {
-            std::lock_guard lock(pendingLock_);
-            ++pendingReplies_;
-        }
-        auto reply = std::make_shared<PendingReply>(shared_from_this(), request->id);
+        pendingReplies_.fetch_add(1, std::memory_order_relaxed);
+        Responder respond(std::make_shared<PendingReply>(shared_from_this(), request->id));
         try {
-            exportedObject_(std::move(*request), [reply](Wire::ReplyValue value) { reply->send(value); });
+            exportedObject_(std::move(*request), std::move(respond));
         } catch (...) {
             break;
         }
@@ -113,10 +116,7 @@ void Connection::end() {
 
 void Connection::awaitDueReplies() {
     for (;;) {
-        {
-            std::lock_guard lock(pendingLock_);
-            if (pendingReplies_ == 0) return;
-        }
+        if (pendingReplies_.load(std::memory_order_acquire) == 0) return;
         // No events asked for: poll wakes only when the peer has closed its
         // end (or the connection was dropped), not for the end of input.
         pollfd peer{socket_.get(), 0, 0};
@@ -124,13 +124,15 @@ void Connection::awaitDueReplies() {
     }
 }
 
-void Connection::deliver(uint64_t id, const Wire::ReplyValue& value) {
+void Connection::deliver(uint64_t id, const Wire::ReplyValue& value, bool onServingThread) {
     if (dropped_) return;
-    if (std::this_thread::get_id() == servingThread_) {
+    if (onServingThread) {
         Wire::encodeReply(id, value, servingFrame_);
-        beginWriting(std::nullopt);
+        // The acquire pairs with replyFinished: every other reply's frame is whole by now.
+        const bool alone = pendingReplies_.load(std::memory_order_acquire) == 1;
+        if (!alone) beginWriting(std::nullopt);
         if (!FrameStream::writeAll(socket_.get(), servingFrame_)) drop();
-        endWriting();
+        if (!alone) endWriting();
         if (servingFrame_.capacity() > keptBodyCapacity) std::string().swap(servingFrame_);
         return;
     }
@@ -161,10 +163,7 @@ void Connection::endWriting() {
     writeFree_.notify_one();
 }
 
-void Connection::replyFinished() {
-    std::lock_guard lock(pendingLock_);
-    --pendingReplies_;
-}
+void Connection::replyFinished() { pendingReplies_.fetch_sub(1, std::memory_order_release); }
 
 void Connection::drop() noexcept {
     dropped_ = true;
