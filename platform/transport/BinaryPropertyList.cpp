@@ -133,6 +133,7 @@ Node Document::node(uint64_t index) const {
     found.start_ = static_cast<std::size_t>(offset) + 1;
     const std::size_t room = tableStart_ - found.start_;
     bool fits = false;
+    std::size_t unitWidth = 0;  // of the units that follow a count: data, strings, containers
     switch (marker >> 4) {
     case 0x0:
         fits = info == 0x0 || info == 0x8 || info == 0x9 || info == 0xF;
@@ -157,34 +158,35 @@ Node Document::node(uint64_t index) const {
         fits = info == 3 && 8 <= room;
         break;
     case 0x4:
-        fits = withLength(found, info, 1);
+        unitWidth = 1;
         break;
     case 0x5:
         found.type_ = Type::string;
-        fits = withLength(found, info, 1);
+        unitWidth = 1;
         break;
     case 0x6:
         found.type_ = Type::string;
         found.utf16_ = true;
-        fits = withLength(found, info, 2);
+        unitWidth = 2;
         break;
     case 0x8:
         fits = info + std::size_t{1} <= room;
         break;
     case 0xA:
         found.type_ = Type::array;
-        fits = withLength(found, info, referenceWidth_);
+        unitWidth = referenceWidth_;
         break;
     case 0xC:
-        fits = withLength(found, info, referenceWidth_);
+        unitWidth = referenceWidth_;
         break;
     case 0xD:
         found.type_ = Type::dictionary;
-        fits = withLength(found, info, 2 * referenceWidth_);
+        unitWidth = 2 * referenceWidth_;
         break;
     default:
         break;
     }
+    if (unitWidth != 0) fits = withLength(found, info, unitWidth);
     if (!fits) return Node();
     found.document_ = this;
     return found;
@@ -203,7 +205,8 @@ bool Document::withLength(Node& found, unsigned info, std::size_t unitWidth) con
         position += 1 + width;
     }
     const std::size_t room = tableStart_ - position;
-    if (count > (unitWidth == 1 ? room : room / unitWidth)) return false;
+    // Within the room, the count times a unit's width (at most 16) cannot overflow.
+    if (count > room || count * unitWidth > room) return false;
     found.count_ = count;
     found.start_ = position;
     return true;

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -21,33 +22,48 @@ constexpr std::chrono::milliseconds dueReplyCheck{20};
 // A body or reply frame this large is not kept for the next one.
 constexpr std::size_t keptBodyCapacity = 256 * 1024;
 
+// PendingReply::state: each Responder adds `holder`; `sentFlag` is set once.
+constexpr std::size_t holder = 2;
+constexpr std::size_t sentFlag = 1;
+
 }  // namespace
 
-struct Connection::PendingReply {
-    PendingReply(std::shared_ptr<Connection> owner, uint64_t requestID)
-        : connection(std::move(owner)), id(requestID), servingThread(std::this_thread::get_id()) {}
-    PendingReply(const PendingReply&) = delete;
-    PendingReply& operator=(const PendingReply&) = delete;
+Connection::Responder::Responder(std::shared_ptr<Connection> connection, PendingReply* reply) noexcept
+    : connection_(std::move(connection)), reply_(reply) {}
 
-    // A request whose reply was never called still counts as finished.
-    ~PendingReply() {
-        if (!sent.exchange(true)) connection->replyFinished();
-    }
+Connection::Responder::Responder(const Responder& other) : connection_(other.connection_), reply_(other.reply_) {
+    if (reply_ != nullptr) reply_->state.fetch_add(holder, std::memory_order_relaxed);
+}
 
-    void send(const Wire::ReplyValue& value) {
-        if (sent.exchange(true)) return;
-        connection->deliver(id, value, std::this_thread::get_id() == servingThread);
-        connection->replyFinished();
-    }
+Connection::Responder::Responder(Responder&& other) noexcept
+    : connection_(std::move(other.connection_)), reply_(std::exchange(other.reply_, nullptr)) {}
 
-    const std::shared_ptr<Connection> connection;
-    const uint64_t id;
-    const std::thread::id servingThread;  // the thread that read the request
-    std::atomic<bool> sent{false};
-};
+Connection::Responder& Connection::Responder::operator=(Responder other) noexcept {
+    release();
+    connection_ = std::move(other.connection_);
+    reply_ = std::exchange(other.reply_, nullptr);
+    return *this;
+}
+
+Connection::Responder::~Responder() { release(); }
+
+// The last holder of a reply never sent counts it as finished. After its own
+// decrement it touches the reply no more, unless the reply is its alone: the
+// connection may hand its own reply out again at once.
+void Connection::Responder::release() noexcept {
+    if (reply_ == nullptr) return;
+    PendingReply* const reply = std::exchange(reply_, nullptr);
+    const bool onHeap = reply->onHeap;
+    const std::size_t before = reply->state.fetch_sub(holder, std::memory_order_acq_rel);
+    if (before >= 2 * holder) return;
+    if (onHeap) delete reply;
+    if ((before & sentFlag) == 0) connection_->replyFinished();
+}
 
 void Connection::Responder::operator()(Wire::ReplyValue value) const {
-    if (reply_) reply_->send(value);
+    if (reply_ == nullptr || (reply_->state.fetch_or(sentFlag, std::memory_order_acq_rel) & sentFlag) != 0) return;
+    connection_->deliver(reply_->id, value, std::this_thread::get_id() == reply_->servingThread);
+    connection_->replyFinished();
 }
 
 Connection::Connection(UniqueFd socket, ThreadGroup& threads, std::unique_ptr<PerUserLimit::Slot> slot)
@@ -77,10 +93,10 @@ void Connection::resume() {
     const bool admitted =
         requirement_.empty() || PeerExecutable::satisfiesRequirement(socket_.get(), requirement_, acceptedSinceBoot_);
     // Without a thread to serve on, the connection ends before its first request.
-    if (!admitted || !threads_.start([self = shared_from_this()] { self->serve(); })) end();
+    if (!admitted || !threads_.start([self = shared_from_this()] { self->serve(self); })) end();
 }
 
-void Connection::serve() {
+void Connection::serve(const std::shared_ptr<Connection>& self) {
     FrameStream::Reader reader(socket_.get());
     std::string body;
     while (!dropped_) {
@@ -95,7 +111,16 @@ void Connection::serve() {
         if (body.capacity() > keptBodyCapacity) std::string().swap(body);
         if (!request) break;
         pendingReplies_.fetch_add(1, std::memory_order_relaxed);
-        Responder respond(std::make_shared<PendingReply>(shared_from_this(), request->id));
+        // The acquire pairs with the release of the last holder: its reads of the reply are over.
+        PendingReply* reply = &servingReply_;
+        if (servingReply_.state.load(std::memory_order_acquire) >= holder) {
+            reply = new PendingReply;
+            reply->onHeap = true;
+        }
+        reply->id = request->id;
+        reply->servingThread = std::this_thread::get_id();
+        reply->state.store(holder, std::memory_order_relaxed);
+        Responder respond(self, reply);
         try {
             exportedObject_(std::move(*request), std::move(respond));
         } catch (...) {

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 // One accepted client socket. Resuming it checks the peer against the code
 // requirement on the calling thread; a peer that passes is served on a thread
@@ -27,7 +28,14 @@
 // due to it; one that has closed altogether ends the connection at once, even while replies from other threads are due
 // (they are then not sent).
 class Connection : public std::enable_shared_from_this<Connection> {
-    struct PendingReply;
+    // The reply due to one request: the Responders that hold it share it.
+    struct PendingReply {
+        uint64_t id = 0;
+        std::thread::id servingThread;  // the thread that read the request
+        bool onHeap = false;            // made for one request, rather than the connection's own
+        // Twice the Responders holding it, plus one once it has been sent.
+        std::atomic<std::size_t> state{0};
+    };
 
 public:
     // Sends the reply of one request, once; later calls are ignored. It may be
@@ -37,12 +45,19 @@ public:
     class Responder {
     public:
         Responder() = default;
+        Responder(const Responder& other);
+        Responder(Responder&& other) noexcept;
+        Responder& operator=(Responder other) noexcept;
+        ~Responder();
         void operator()(Wire::ReplyValue value) const;
 
     private:
         friend class Connection;
-        explicit Responder(std::shared_ptr<PendingReply> reply) : reply_(std::move(reply)) {}
-        std::shared_ptr<PendingReply> reply_;
+        Responder(std::shared_ptr<Connection> connection, PendingReply* reply) noexcept;
+        void release() noexcept;
+
+        std::shared_ptr<Connection> connection_;
+        PendingReply* reply_ = nullptr;
     };
     using RequestHandler = std::function<void(Wire::Request, Responder)>;
 
@@ -64,9 +79,7 @@ public:
     void resume();
 
 private:
-    friend struct PendingReply;
-
-    void serve();
+    void serve(const std::shared_ptr<Connection>& self);
     // Returns once no reply is due, or the peer has closed its end.
     void awaitDueReplies();
     void end();
@@ -85,6 +98,9 @@ private:
     std::function<void()> invalidationHandler_;
     std::function<void()> interruptionHandler_;
     std::string servingFrame_;  // the serving thread's reply frames, its memory kept from one to the next
+    // The reply handed out with each request while no Responder holds it
+    // still; a request read while it is held gets one of its own.
+    PendingReply servingReply_;
 
     // One reply frame at a time: `writing_` is the write lock, taken with a
     // deadline by threads other than the serving one. The serving thread skips
