@@ -280,7 +280,13 @@ std::string Node::text() const {
 
 bool Node::sameUnits(std::string_view ascii) const {
     const unsigned char* units = document_->bytes_ + start_;
-    if (!utf16_) return std::memcmp(units, ascii.data(), ascii.size()) == 0;
+    // The names compared are a few bytes long: a plain loop, not a call.
+    if (!utf16_) {
+        for (std::size_t i = 0; i < ascii.size(); ++i) {
+            if (units[i] != static_cast<unsigned char>(ascii[i])) return false;
+        }
+        return true;
+    }
     for (std::size_t i = 0; i < ascii.size(); ++i) {
         if (units[2 * i] != 0 || units[2 * i + 1] != static_cast<unsigned char>(ascii[i])) return false;
     }
