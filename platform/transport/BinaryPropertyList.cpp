@@ -80,15 +80,18 @@ public:
         std::size_t slot;  // for an entry of the top dictionary, its place among the keys then values
     };
 
-    bool empty() const { return fewCount_ == 0 && many_.empty(); }
+    bool empty() const { return count_ == 0; }
     void push(Item item) {
-        if (fewCount_ < few_.size())
-            few_[fewCount_++] = item;
+        if (count_ < few_.size())
+            few_[count_] = item;
         else
             many_.push_back(item);
+        ++count_;
     }
+    // The items beyond the first few are on the heap, and are the last pushed.
     Item pop() {
-        if (many_.empty()) return few_[--fewCount_];
+        --count_;
+        if (count_ < few_.size()) return few_[count_];
         const Item item = many_.back();
         many_.pop_back();
         return item;
@@ -96,7 +99,7 @@ public:
 
 private:
     std::array<Item, 32> few_;
-    std::size_t fewCount_ = 0;
+    std::size_t count_ = 0;  // items pending, those in `few_` first
     std::vector<Item> many_;
 };
 
