@@ -109,8 +109,8 @@ bool encodeShortReply(uint64_t id, const ReplyValue& value, std::string& frame) 
     const auto* text = std::get_if<std::string>(&value);
     const auto* flag = std::get_if<bool>(&value);
     // The writer writes equal strings once: a text equal to a key is left to it.
-    if (flag == nullptr &&
-        (text == nullptr || text->size() >= 15 || std::string_view(*text) == "id" || std::string_view(*text) == "reply" || !UnicodeText::isASCII(*text)))
+    if (flag == nullptr && (text == nullptr || text->size() >= 15 || std::string_view(*text) == "id" ||
+                            std::string_view(*text) == "reply" || !UnicodeText::isASCII(*text)))
         return false;
     char number[17];  // the id as the writer puts an integer: a marker, then big-endian bytes
     std::size_t numberLength = 0;
