@@ -87,7 +87,6 @@ public:
 private:
     friend class Node;
     Node node(uint64_t index) const;
-    bool withLength(Node& found, unsigned info, std::size_t unitWidth) const;
     bool wellFormed(const Node& string) const;
 
     const unsigned char* bytes_;
