@@ -221,17 +221,17 @@ bool Document::wellFormed(const Node& string) const {
 
 // A container's references are paid for before they are followed, so the
 // walk stops as soon as the budget is spent, however the objects are shared.
-bool Document::judge(std::size_t maxDepth, std::size_t budget, std::span<Node> topEntries) const {
+bool Document::judge(std::size_t maxDepth, std::size_t budget, std::span<Node> judged) const {
     if (!usable_) return false;
     constexpr std::size_t noSlot = SIZE_MAX;
     uint64_t cost = referenceCost;
     PendingObjects pending;
-    pending.push({top_, 1, false, noSlot});
+    pending.push({top_, 1, false, judged.empty() ? noSlot : 0});
     while (!pending.empty()) {
         const auto [index, depth, isKey, slot] = pending.pop();
         const Node object = node(index);
         if (object.document_ == nullptr || (isKey && object.type_ != Type::string)) return false;
-        if (slot != noSlot) topEntries[slot] = object;
+        if (slot != noSlot) judged[slot] = object;
         if (object.type_ == Type::string) {
             // A UTF-16 unit becomes at most three bytes of UTF-8.
             cost += object.utf16_ ? 3 * object.count_ : object.count_;
@@ -244,11 +244,11 @@ bool Document::judge(std::size_t maxDepth, std::size_t budget, std::span<Node> t
         const uint64_t references = dictionary ? 2 * object.count_ : object.count_;
         cost += references * referenceCost;  // references are fewer than the bytes: no overflow
         if (cost > budget) return false;
-        const bool keepEntries = depth == 1 && dictionary && references <= topEntries.size();
+        const bool keepEntries = depth == 1 && dictionary && !judged.empty() && references < judged.size();
         for (uint64_t i = 0; i < references; ++i) {
             const uint64_t child = bigEndian(bytes_ + object.start_ + i * referenceWidth_, referenceWidth_);
             pending.push({child, depth + 1, dictionary && i < object.count_,
-                          keepEntries ? static_cast<std::size_t>(i) : noSlot});
+                          keepEntries ? static_cast<std::size_t>(1 + i) : noSlot});
         }
     }
     return true;

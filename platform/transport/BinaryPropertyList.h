@@ -75,11 +75,11 @@ public:
     // so an object referred to many times counts as often. Nothing is copied
     // to judge; the walk stops as soon as the budget is spent.
     //
-    // When the top object is a dictionary whose keys and values fit in
-    // `topEntries`, a judged document has them there as the walk met them:
-    // the keys, then the values in the same order, so that a reader need not
-    // look them up again.
-    bool judge(std::size_t maxDepth, std::size_t budget, std::span<Node> topEntries = {}) const;
+    // What the walk met first is handed back in `judged`, so that a reader
+    // need not look it up again: the top object, then, when the top is a
+    // dictionary whose keys and values fit after it, its keys and then its
+    // values in the same order.
+    bool judge(std::size_t maxDepth, std::size_t budget, std::span<Node> judged = {}) const;
 
     // The top object. Only a judged document's nodes may be asked about.
     Node top() const { return node(top_); }

@@ -30,12 +30,13 @@ struct Fields {
 // are read by appears twice (a message that says two things under one key is
 // of the wrong shape).
 bool readMessage(std::string_view body, const Plist::Document& document, Fields& fields) {
-    // A message's few entries come back from judging, read once.
-    Plist::Node entries[8];
-    if (body.size() > maxBodyLength || !document.judge(maxNesting, messageBudget, entries)) return false;
-    const Plist::Node message = document.top();
+    // The message and its few entries come back from judging, read once.
+    Plist::Node judged[9];
+    if (body.size() > maxBodyLength || !document.judge(maxNesting, messageBudget, judged)) return false;
+    const Plist::Node& message = judged[0];
     if (message.type() != Plist::Type::dictionary) return false;
-    const bool judgedEntries = 2 * message.count() <= std::size(entries);
+    const bool judgedEntries = 1 + 2 * message.count() <= std::size(judged);
+    const Plist::Node* entries = judged + 1;
     const std::pair<std::string_view, std::optional<Plist::Node>*> named[] = {
         {"id", &fields.id}, {"selector", &fields.selector}, {"arguments", &fields.arguments}, {"reply", &fields.reply}};
     for (std::size_t i = 0; i < message.count(); ++i) {
