@@ -1,5 +1,7 @@
 #include "helper/linux/RequestDispatch.h"
 
+#include <functional>
+
 namespace Helper {
 
 namespace {
@@ -41,7 +43,9 @@ void dispatchRequest(const std::shared_ptr<HelperService>& service, Wire::Reques
                                            flagArgument(arguments, 2), textReply(std::move(respond)));
         return;
     case Selector::version:
-        target.versionWithReply([respond = std::move(respond)](std::string version) { respond(std::move(version)); });
+        // The version is answered before versionWithReply returns, so its
+        // reply may refer to `respond` rather than hold a copy on the heap.
+        target.versionWithReply(std::ref(respond));
         return;
     case Selector::setMotionSensor:
         target.setMotionSensorWithEnabled(flagArgument(arguments, 0),

@@ -69,6 +69,24 @@ bool decodeUTF16(const unsigned char* bytes, uint64_t units, std::string* out) {
     return true;
 }
 
+// Reads the count that follows a marker at `position` (in the marker itself
+// below 15) and checks that `count` units of `unitWidth` bytes fit before the
+// table at `tableStart`; on success `position` is where the units begin.
+bool readLength(const unsigned char* bytes, std::size_t tableStart, unsigned info, std::size_t unitWidth,
+                std::size_t& position, uint64_t& count) {
+    count = info;
+    if (info == 0xF) {
+        if (position >= tableStart || (bytes[position] >> 4) != 0x1) return false;
+        const std::size_t width = std::size_t{1} << (bytes[position] & 0x0F);
+        if (width > 8 || position + 1 + width > tableStart) return false;
+        count = bigEndian(bytes + position + 1, width);
+        position += 1 + width;
+    }
+    const std::size_t room = tableStart - position;
+    // Within the room, the count times a unit's width (at most 16) cannot overflow.
+    return count <= room && count * unitWidth <= room;
+}
+
 // The objects a walk has still to look at: in place for a message's few, on
 // the heap beyond.
 class PendingObjects {
@@ -76,18 +94,22 @@ public:
     struct Item {
         uint64_t index;
         std::size_t depth;
-        bool isKey;  // a dictionary key, which must be a string
+        bool isKey;        // a dictionary key, which must be a string
+        std::size_t slot;  // for an entry of the top dictionary, its place among the keys then values
     };
 
-    bool empty() const { return fewCount_ == 0 && many_.empty(); }
+    bool empty() const { return count_ == 0; }
     void push(Item item) {
-        if (fewCount_ < few_.size())
-            few_[fewCount_++] = item;
+        if (count_ < few_.size())
+            few_[count_] = item;
         else
             many_.push_back(item);
+        ++count_;
     }
+    // The items beyond the first few are on the heap, and are the last pushed.
     Item pop() {
-        if (many_.empty()) return few_[--fewCount_];
+        --count_;
+        if (count_ < few_.size()) return few_[count_];
         const Item item = many_.back();
         many_.pop_back();
         return item;
@@ -95,7 +117,7 @@ public:
 
 private:
     std::array<Item, 32> few_;
-    std::size_t fewCount_ = 0;
+    std::size_t count_ = 0;  // items pending, those in `few_` first
     std::vector<Item> many_;
 };
 
@@ -132,6 +154,7 @@ Node Document::node(uint64_t index) const {
     found.start_ = static_cast<std::size_t>(offset) + 1;
     const std::size_t room = tableStart_ - found.start_;
     bool fits = false;
+    std::size_t unitWidth = 0;  // of the units that follow a count: data, strings, containers
     switch (marker >> 4) {
     case 0x0:
         fits = info == 0x0 || info == 0x8 || info == 0x9 || info == 0xF;
@@ -156,56 +179,38 @@ Node Document::node(uint64_t index) const {
         fits = info == 3 && 8 <= room;
         break;
     case 0x4:
-        fits = withLength(found, info, 1);
+        unitWidth = 1;
         break;
     case 0x5:
         found.type_ = Type::string;
-        fits = withLength(found, info, 1);
+        unitWidth = 1;
         break;
     case 0x6:
         found.type_ = Type::string;
         found.utf16_ = true;
-        fits = withLength(found, info, 2);
+        unitWidth = 2;
         break;
     case 0x8:
         fits = info + std::size_t{1} <= room;
         break;
     case 0xA:
         found.type_ = Type::array;
-        fits = withLength(found, info, referenceWidth_);
+        unitWidth = referenceWidth_;
         break;
     case 0xC:
-        fits = withLength(found, info, referenceWidth_);
+        unitWidth = referenceWidth_;
         break;
     case 0xD:
         found.type_ = Type::dictionary;
-        fits = withLength(found, info, 2 * referenceWidth_);
+        unitWidth = 2 * referenceWidth_;
         break;
     default:
         break;
     }
+    if (unitWidth != 0) fits = readLength(bytes_, tableStart_, info, unitWidth, found.start_, found.count_);
     if (!fits) return Node();
     found.document_ = this;
     return found;
-}
-
-// Reads the count that follows the marker (in the marker itself below 15)
-// and checks that `count` units of `unitWidth` bytes fit before the table.
-bool Document::withLength(Node& found, unsigned info, std::size_t unitWidth) const {
-    uint64_t count = info;
-    std::size_t position = found.start_;
-    if (info == 0xF) {
-        if (position >= tableStart_ || (bytes_[position] >> 4) != 0x1) return false;
-        const std::size_t width = std::size_t{1} << (bytes_[position] & 0x0F);
-        if (width > 8 || position + 1 + width > tableStart_) return false;
-        count = bigEndian(bytes_ + position + 1, width);
-        position += 1 + width;
-    }
-    const std::size_t room = tableStart_ - position;
-    if (count > (unitWidth == 1 ? room : room / unitWidth)) return false;
-    found.count_ = count;
-    found.start_ = position;
-    return true;
 }
 
 bool Document::wellFormed(const Node& string) const {
@@ -216,15 +221,17 @@ bool Document::wellFormed(const Node& string) const {
 
 // A container's references are paid for before they are followed, so the
 // walk stops as soon as the budget is spent, however the objects are shared.
-bool Document::judge(std::size_t maxDepth, std::size_t budget) const {
+bool Document::judge(std::size_t maxDepth, std::size_t budget, std::span<Node> judged) const {
     if (!usable_) return false;
+    constexpr std::size_t noSlot = SIZE_MAX;
     uint64_t cost = referenceCost;
     PendingObjects pending;
-    pending.push({top_, 1, false});
+    pending.push({top_, 1, false, judged.empty() ? noSlot : 0});
     while (!pending.empty()) {
-        const auto [index, depth, isKey] = pending.pop();
+        const auto [index, depth, isKey, slot] = pending.pop();
         const Node object = node(index);
         if (object.document_ == nullptr || (isKey && object.type_ != Type::string)) return false;
+        if (slot != noSlot) judged[slot] = object;
         if (object.type_ == Type::string) {
             // A UTF-16 unit becomes at most three bytes of UTF-8.
             cost += object.utf16_ ? 3 * object.count_ : object.count_;
@@ -237,9 +244,11 @@ bool Document::judge(std::size_t maxDepth, std::size_t budget) const {
         const uint64_t references = dictionary ? 2 * object.count_ : object.count_;
         cost += references * referenceCost;  // references are fewer than the bytes: no overflow
         if (cost > budget) return false;
+        const bool keepEntries = depth == 1 && dictionary && !judged.empty() && references < judged.size();
         for (uint64_t i = 0; i < references; ++i) {
             const uint64_t child = bigEndian(bytes_ + object.start_ + i * referenceWidth_, referenceWidth_);
-            pending.push({child, depth + 1, dictionary && i < object.count_});
+            pending.push({child, depth + 1, dictionary && i < object.count_,
+                          keepEntries ? static_cast<std::size_t>(1 + i) : noSlot});
         }
     }
     return true;
@@ -270,10 +279,23 @@ std::string Node::text() const {
     return decoded;
 }
 
-bool Node::textIs(std::string_view ascii) const {
-    if (type_ != Type::string || count_ != ascii.size()) return false;
+bool Node::sameUnits(std::string_view ascii) const {
     const unsigned char* units = document_->bytes_ + start_;
-    if (!utf16_) return std::memcmp(units, ascii.data(), ascii.size()) == 0;
+    // The names compared are a few bytes long: compared here, eight at a
+    // time, rather than by a call into the C library.
+    if (!utf16_) {
+        std::size_t i = 0;
+        for (; i + 8 <= ascii.size(); i += 8) {
+            uint64_t mine, theirs;
+            std::memcpy(&mine, units + i, 8);
+            std::memcpy(&theirs, ascii.data() + i, 8);
+            if (mine != theirs) return false;
+        }
+        for (; i < ascii.size(); ++i) {
+            if (units[i] != static_cast<unsigned char>(ascii[i])) return false;
+        }
+        return true;
+    }
     for (std::size_t i = 0; i < ascii.size(); ++i) {
         if (units[2 * i] != 0 || units[2 * i + 1] != static_cast<unsigned char>(ascii[i])) return false;
     }

@@ -42,12 +42,15 @@ public:
     // A string as UTF-8; empty for anything else.
     std::string text() const;
     // Whether this is a string of exactly these ASCII characters.
-    bool textIs(std::string_view ascii) const;
+    bool textIs(std::string_view ascii) const {
+        return type_ == Type::string && count_ == ascii.size() && sameUnits(ascii);
+    }
 
 private:
     friend class Document;
     bool isContainer() const { return type_ == Type::array || type_ == Type::dictionary; }
     Node reference(std::size_t slot) const;
+    bool sameUnits(std::string_view ascii) const;  // a string's units against as many ASCII characters
 
     const Document* document_ = nullptr;
     Type type_ = Type::other;
@@ -71,7 +74,12 @@ public:
     // containers deep, and a cost of at most `budget`: every reference counts,
     // so an object referred to many times counts as often. Nothing is copied
     // to judge; the walk stops as soon as the budget is spent.
-    bool judge(std::size_t maxDepth, std::size_t budget) const;
+    //
+    // What the walk met first is handed back in `judged`, so that a reader
+    // need not look it up again: the top object, then, when the top is a
+    // dictionary whose keys and values fit after it, its keys and then its
+    // values in the same order.
+    bool judge(std::size_t maxDepth, std::size_t budget, std::span<Node> judged = {}) const;
 
     // The top object. Only a judged document's nodes may be asked about.
     Node top() const { return node(top_); }
@@ -79,7 +87,6 @@ public:
 private:
     friend class Node;
     Node node(uint64_t index) const;
-    bool withLength(Node& found, unsigned info, std::size_t unitWidth) const;
     bool wellFormed(const Node& string) const;
 
     const unsigned char* bytes_;

@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -20,28 +22,49 @@ constexpr std::chrono::milliseconds dueReplyCheck{20};
 // A body or reply frame this large is not kept for the next one.
 constexpr std::size_t keptBodyCapacity = 256 * 1024;
 
+// PendingReply::state: each Responder adds `holder`; `sentFlag` is set once.
+constexpr std::size_t holder = 2;
+constexpr std::size_t sentFlag = 1;
+
 }  // namespace
 
-struct Connection::PendingReply {
-    PendingReply(std::shared_ptr<Connection> owner, uint64_t requestID) : connection(std::move(owner)), id(requestID) {}
-    PendingReply(const PendingReply&) = delete;
-    PendingReply& operator=(const PendingReply&) = delete;
+Connection::Responder::Responder(std::shared_ptr<Connection> connection, PendingReply* reply) noexcept
+    : connection_(std::move(connection)), reply_(reply) {}
 
-    // A request whose reply was never called still counts as finished.
-    ~PendingReply() {
-        if (!sent.exchange(true)) connection->replyFinished();
-    }
+Connection::Responder::Responder(const Responder& other) : connection_(other.connection_), reply_(other.reply_) {
+    if (reply_ != nullptr) reply_->state.fetch_add(holder, std::memory_order_relaxed);
+}
 
-    void send(const Wire::ReplyValue& value) {
-        if (sent.exchange(true)) return;
-        connection->deliver(id, value);
-        connection->replyFinished();
-    }
+Connection::Responder::Responder(Responder&& other) noexcept
+    : connection_(std::move(other.connection_)), reply_(std::exchange(other.reply_, nullptr)) {}
 
-    const std::shared_ptr<Connection> connection;
-    const uint64_t id;
-    std::atomic<bool> sent{false};
-};
+Connection::Responder& Connection::Responder::operator=(Responder other) noexcept {
+    release();
+    connection_ = std::move(other.connection_);
+    reply_ = std::exchange(other.reply_, nullptr);
+    return *this;
+}
+
+Connection::Responder::~Responder() { release(); }
+
+// The last holder of a reply never sent counts it as finished. After its own
+// decrement it touches the reply no more, unless the reply is its alone: the
+// connection may hand its own reply out again at once.
+void Connection::Responder::release() noexcept {
+    if (reply_ == nullptr) return;
+    PendingReply* const reply = std::exchange(reply_, nullptr);
+    const bool onHeap = reply->onHeap;
+    const std::size_t before = reply->state.fetch_sub(holder, std::memory_order_acq_rel);
+    if (before >= 2 * holder) return;
+    if (onHeap) delete reply;
+    if ((before & sentFlag) == 0) connection_->replyFinished();
+}
+
+void Connection::Responder::operator()(Wire::ReplyValue value) const {
+    if (reply_ == nullptr || (reply_->state.fetch_or(sentFlag, std::memory_order_acq_rel) & sentFlag) != 0) return;
+    connection_->deliver(reply_->id, value, std::this_thread::get_id() == reply_->servingThread);
+    connection_->replyFinished();
+}
 
 Connection::Connection(UniqueFd socket, ThreadGroup& threads, std::unique_ptr<PerUserLimit::Slot> slot)
     : socket_(std::move(socket)),
@@ -70,11 +93,10 @@ void Connection::resume() {
     const bool admitted =
         requirement_.empty() || PeerExecutable::satisfiesRequirement(socket_.get(), requirement_, acceptedSinceBoot_);
     // Without a thread to serve on, the connection ends before its first request.
-    if (!admitted || !threads_.start([self = shared_from_this()] { self->serve(); })) end();
+    if (!admitted || !threads_.start([self = shared_from_this()] { self->serve(self); })) end();
 }
 
-void Connection::serve() {
-    servingThread_ = std::this_thread::get_id();
+void Connection::serve(const std::shared_ptr<Connection>& self) {
     FrameStream::Reader reader(socket_.get());
     std::string body;
     while (!dropped_) {
@@ -88,13 +110,19 @@ void Connection::serve() {
         auto request = Wire::decodeRequest(body);
         if (body.capacity() > keptBodyCapacity) std::string().swap(body);
         if (!request) break;
-        {
-            std::lock_guard lock(pendingLock_);
-            ++pendingReplies_;
+        pendingReplies_.fetch_add(1, std::memory_order_relaxed);
+        // The acquire pairs with the release of the last holder: its reads of the reply are over.
+        PendingReply* reply = &servingReply_;
+        if (servingReply_.state.load(std::memory_order_acquire) >= holder) {
+            reply = new PendingReply;
+            reply->onHeap = true;
         }
-        auto reply = std::make_shared<PendingReply>(shared_from_this(), request->id);
+        reply->id = request->id;
+        reply->servingThread = std::this_thread::get_id();
+        reply->state.store(holder, std::memory_order_relaxed);
+        Responder respond(self, reply);
         try {
-            exportedObject_(std::move(*request), [reply](Wire::ReplyValue value) { reply->send(value); });
+            exportedObject_(std::move(*request), std::move(respond));
         } catch (...) {
             break;
         }
@@ -113,10 +141,7 @@ void Connection::end() {
 
 void Connection::awaitDueReplies() {
     for (;;) {
-        {
-            std::lock_guard lock(pendingLock_);
-            if (pendingReplies_ == 0) return;
-        }
+        if (pendingReplies_.load(std::memory_order_acquire) == 0) return;
         // No events asked for: poll wakes only when the peer has closed its
         // end (or the connection was dropped), not for the end of input.
         pollfd peer{socket_.get(), 0, 0};
@@ -124,13 +149,15 @@ void Connection::awaitDueReplies() {
     }
 }
 
-void Connection::deliver(uint64_t id, const Wire::ReplyValue& value) {
+void Connection::deliver(uint64_t id, const Wire::ReplyValue& value, bool onServingThread) {
     if (dropped_) return;
-    if (std::this_thread::get_id() == servingThread_) {
+    if (onServingThread) {
         Wire::encodeReply(id, value, servingFrame_);
-        beginWriting(std::nullopt);
+        // The acquire pairs with replyFinished: every other reply's frame is whole by now.
+        const bool alone = pendingReplies_.load(std::memory_order_acquire) == 1;
+        if (!alone) beginWriting(std::nullopt);
         if (!FrameStream::writeAll(socket_.get(), servingFrame_)) drop();
-        endWriting();
+        if (!alone) endWriting();
         if (servingFrame_.capacity() > keptBodyCapacity) std::string().swap(servingFrame_);
         return;
     }
@@ -161,10 +188,7 @@ void Connection::endWriting() {
     writeFree_.notify_one();
 }
 
-void Connection::replyFinished() {
-    std::lock_guard lock(pendingLock_);
-    --pendingReplies_;
-}
+void Connection::replyFinished() { pendingReplies_.fetch_sub(1, std::memory_order_release); }
 
 void Connection::drop() noexcept {
     dropped_ = true;

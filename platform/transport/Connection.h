@@ -28,10 +28,37 @@
 // due to it; one that has closed altogether ends the connection at once, even while replies from other threads are due
 // (they are then not sent).
 class Connection : public std::enable_shared_from_this<Connection> {
+    // The reply due to one request: the Responders that hold it share it.
+    struct PendingReply {
+        uint64_t id = 0;
+        std::thread::id servingThread;  // the thread that read the request
+        bool onHeap = false;            // made for one request, rather than the connection's own
+        // Twice the Responders holding it, plus one once it has been sent.
+        std::atomic<std::size_t> state{0};
+    };
+
 public:
     // Sends the reply of one request, once; later calls are ignored. It may be
-    // called from any thread and keeps the connection alive while held.
-    using Responder = std::function<void(Wire::ReplyValue)>;
+    // called from any thread and keeps the connection alive while held; its
+    // copies share the one reply. A request whose reply is never called counts
+    // as answered once the last copy has gone.
+    class Responder {
+    public:
+        Responder() = default;
+        Responder(const Responder& other);
+        Responder(Responder&& other) noexcept;
+        Responder& operator=(Responder other) noexcept;
+        ~Responder();
+        void operator()(Wire::ReplyValue value) const;
+
+    private:
+        friend class Connection;
+        Responder(std::shared_ptr<Connection> connection, PendingReply* reply) noexcept;
+        void release() noexcept;
+
+        std::shared_ptr<Connection> connection_;
+        PendingReply* reply_ = nullptr;
+    };
     using RequestHandler = std::function<void(Wire::Request, Responder)>;
 
     // `slot` counts the connection against its user's limit while it exists.
@@ -52,14 +79,11 @@ public:
     void resume();
 
 private:
-    struct PendingReply;
-    friend struct PendingReply;
-
-    void serve();
+    void serve(const std::shared_ptr<Connection>& self);
     // Returns once no reply is due, or the peer has closed its end.
     void awaitDueReplies();
     void end();
-    void deliver(uint64_t id, const Wire::ReplyValue& value);
+    void deliver(uint64_t id, const Wire::ReplyValue& value, bool onServingThread);
     void replyFinished();
     void drop() noexcept;
     bool beginWriting(std::optional<std::chrono::steady_clock::time_point> deadline);
@@ -73,16 +97,22 @@ private:
     RequestHandler exportedObject_;
     std::function<void()> invalidationHandler_;
     std::function<void()> interruptionHandler_;
-    std::thread::id servingThread_;
     std::string servingFrame_;  // the serving thread's reply frames, its memory kept from one to the next
+    // The reply handed out with each request while no Responder holds it
+    // still; a request read while it is held gets one of its own.
+    PendingReply servingReply_;
 
     // One reply frame at a time: `writing_` is the write lock, taken with a
-    // deadline by threads other than the serving one.
+    // deadline by threads other than the serving one. The serving thread skips
+    // it when its own reply is the only one due: no other can be written then,
+    // and none can be handed out before that reply has been written.
     std::mutex writeState_;
     std::condition_variable writeFree_;
     bool writing_ = false;
     std::atomic<bool> dropped_{false};
 
-    std::mutex pendingLock_;
-    std::size_t pendingReplies_ = 0;  // requests handed out whose reply has not been sent
+    // Requests handed out whose reply has not been sent. A reply counts until
+    // its frame has been written (or given up), so a count of one seen by the
+    // serving thread while sending is that very reply.
+    std::atomic<std::size_t> pendingReplies_{0};
 };

@@ -3,6 +3,8 @@
 #include "platform/transport/BinaryPropertyList.h"
 #include "shared/UnicodeText.h"
 
+#include <cstring>
+#include <iterator>
 #include <span>
 #include <utility>
 
@@ -28,17 +30,21 @@ struct Fields {
 // are read by appears twice (a message that says two things under one key is
 // of the wrong shape).
 bool readMessage(std::string_view body, const Plist::Document& document, Fields& fields) {
-    if (body.size() > maxBodyLength || !document.judge(maxNesting, messageBudget)) return false;
-    const Plist::Node message = document.top();
+    // The message and its few entries come back from judging, read once.
+    Plist::Node judged[9];
+    if (body.size() > maxBodyLength || !document.judge(maxNesting, messageBudget, judged)) return false;
+    const Plist::Node& message = judged[0];
     if (message.type() != Plist::Type::dictionary) return false;
+    const bool judgedEntries = 1 + 2 * message.count() <= std::size(judged);
+    const Plist::Node* entries = judged + 1;
     const std::pair<std::string_view, std::optional<Plist::Node>*> named[] = {
         {"id", &fields.id}, {"selector", &fields.selector}, {"arguments", &fields.arguments}, {"reply", &fields.reply}};
     for (std::size_t i = 0; i < message.count(); ++i) {
-        const Plist::Node key = message.key(i);
+        const Plist::Node key = judgedEntries ? entries[i] : message.key(i);
         for (const auto& [name, field] : named) {
             if (!key.textIs(name)) continue;
             if (field->has_value()) return false;
-            *field = message.value(i);
+            *field = judgedEntries ? entries[message.count() + i] : message.value(i);
             break;
         }
     }
@@ -104,8 +110,8 @@ bool encodeShortReply(uint64_t id, const ReplyValue& value, std::string& frame) 
     const auto* text = std::get_if<std::string>(&value);
     const auto* flag = std::get_if<bool>(&value);
     // The writer writes equal strings once: a text equal to a key is left to it.
-    if (flag == nullptr &&
-        (text == nullptr || text->size() >= 15 || *text == "id" || *text == "reply" || !UnicodeText::isASCII(*text)))
+    if (flag == nullptr && (text == nullptr || text->size() >= 15 || std::string_view(*text) == "id" ||
+                            std::string_view(*text) == "reply" || !UnicodeText::isASCII(*text)))
         return false;
     char number[17];  // the id as the writer puts an integer: a marker, then big-endian bytes
     std::size_t numberLength = 0;
@@ -121,29 +127,37 @@ bool encodeShortReply(uint64_t id, const ReplyValue& value, std::string& frame) 
         numberLength = 1 + width;
     }
     // Objects: 0 "id", 1 the id, 2 "reply", 3 the value, 4 the message; all
-    // within 255 bytes, so offsets and references take one byte each.
+    // within 255 bytes, so offsets and references take one byte each. The
+    // frame is put together on the stack and copied out once.
     const std::size_t idAt = 8, numberAt = 11, replyAt = numberAt + numberLength, valueAt = replyAt + 6;
     const std::size_t messageAt = valueAt + (text != nullptr ? 1 + text->size() : 1);
     const std::size_t tableAt = messageAt + 5;
-    frame.assign(headerLength, '\0');
-    frame.append("bplist00\x52id", 11);
-    frame.append(number, numberLength);
-    frame.append("\x55reply", 6);
+    char bytes[headerLength + 128];
+    char* at = bytes + headerLength;
+    const auto put = [&at](const char* part, std::size_t length) {
+        std::memcpy(at, part, length);
+        at += length;
+    };
+    put("bplist00\x52id", 11);
+    put(number, numberLength);
+    put("\x55reply", 6);
     if (text != nullptr) {
-        frame += static_cast<char>(0x50 | text->size());
-        frame += *text;
+        *at++ = static_cast<char>(0x50 | text->size());
+        put(text->data(), text->size());
     } else {
-        frame += *flag ? '\x09' : '\x08';
+        *at++ = *flag ? '\x09' : '\x08';
     }
-    frame.append("\xD2\x00\x02\x01\x03", 5);
+    put("\xD2\x00\x02\x01\x03", 5);
     const char table[] = {static_cast<char>(idAt), static_cast<char>(numberAt), static_cast<char>(replyAt),
                           static_cast<char>(valueAt), static_cast<char>(messageAt)};
-    frame.append(table, sizeof table);
+    put(table, sizeof table);
     // The trailer: widths of offsets and references, 5 objects, the top is 4, where the table starts.
     char trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 4};
     trailer[31] = static_cast<char>(tableAt);
-    frame.append(trailer, sizeof trailer);
-    putHeader(frame);
+    put(trailer, sizeof trailer);
+    const std::size_t length = static_cast<std::size_t>(at - bytes) - headerLength;
+    for (std::size_t i = 0; i < headerLength; ++i) bytes[i] = static_cast<char>(length >> (8 * (headerLength - 1 - i)));
+    frame.assign(bytes, static_cast<std::size_t>(at - bytes));
     return true;
 }
 
