@@ -26,14 +26,14 @@ struct HandOver {
     size_t next = 0;
 };
 
-// Opens and lists a folder judged by `status` (taken by name, or through a
-// descriptor of the entry itself). The open proves it is the same folder, and
-// whether it is sealed holds from then on: only its owner may change its mode,
-// and a sealed folder's owner is this process (`self`).
-std::optional<HandOver> openForHandOver(const char* name, int folder, const struct stat& status, uid_t self) {
+// Opens and lists a folder already judged by its identity. Whether it is
+// sealed is judged on the folder actually opened.
+std::optional<HandOver> openForHandOver(const char* name, int folder, FileIdentity identity, uid_t self) {
     try {
-        HandOver item{openChildDirectory(name, folder, FileIdentity{status.st_dev, status.st_ino}),
-                      status.st_uid == self && SystemCalls::onlyOwnerMayChangeEntries(status), {}, 0};
+        struct stat status;
+        UniqueFd child = openChildDirectory(name, folder, identity, status);
+        const bool sealed = status.st_uid == self && SystemCalls::onlyOwnerMayChangeEntries(status);
+        HandOver item{std::move(child), sealed, {}, 0};
         // An unreadable listing counts as an empty one, a broken one as what
         // was read before the break.
         (void)SystemCalls::readEntryNames(item.folder.get(), item.entries);
@@ -77,8 +77,9 @@ std::optional<HandOver> handOrOpen(const char* name, int folder, bool sealed, ui
             return std::nullopt;
         }
     }
-    if (expected && *expected != (FileIdentity{status.st_dev, status.st_ino})) return std::nullopt;
-    return openForHandOver(name, folder, status, self);
+    const FileIdentity identity{status.st_dev, status.st_ino};
+    if (expected && *expected != identity) return std::nullopt;
+    return openForHandOver(name, folder, identity, self);
 }
 
 // giveToUser, and when `expected` is set, only if the entry is that object.
