@@ -148,8 +148,9 @@ void benchRemove(const std::string& bench, const std::string& base, int runs) {
             if ((side == 0) == (run % 2 == 0))
                 ours.push_back(timingOf(RUSAGE_SELF, [&] { AnchoredFiles::remove(name, base); }));
             else
-                anchor.push_back(timingOf(RUSAGE_CHILDREN,
-                                          [&] { runTool("/bin/rm", {"-rf", PathText::joined(base, name)}); }));
+                anchor.push_back(timingOf(RUSAGE_CHILDREN, [&] {
+                    runTool("/bin/rm", {"-rf", PathText::joined(base, name)});
+                }));
         }
     }
     report(bench, ours, "rm -rf", anchor);
