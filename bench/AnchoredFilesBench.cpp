@@ -1,6 +1,13 @@
 // Times AnchoredFiles::remove against `rm -rf`, and AnchoredFiles::moveToTrash
 // against `mv` followed by `chown -R`, on identical fresh trees in one folder,
-// alternating, and prints one JSON line with the medians.
+// alternating, and prints one JSON line with the medians of the elapsed times.
+// Both sides meet the same state: each tree is made just before its side runs
+// and flushed to the disk, so neither finds the other's work still pending.
+//
+// On a loaded machine the elapsed time also counts the waits for a processor.
+// Standard error shows every run, the processor time of each side (this
+// process, or the tools it started and waited for) and the ratio of each
+// run's pair, which the load skews much less.
 //
 //   AnchoredFilesBench remove BENCH_NAME FOLDER [RUNS]
 //   AnchoredFilesBench trash BENCH_NAME FOLDER [RUNS]
@@ -10,6 +17,7 @@
 #include "shared/UniqueFd.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,10 +63,28 @@ void makeTree(int at, const std::string& name, int depth, int fanout, int files)
     for (int i = 0; i < fanout; ++i) makeTree(folder.get(), "dir-" + std::to_string(i), depth - 1, fanout, files);
 }
 
-double secondsOf(const std::function<void()>& work) {
+// Elapsed and processor seconds of one side of one run.
+struct Timing {
+    double elapsed = 0;
+    double processor = 0;
+};
+
+// Processor seconds used so far by this process, or by the children it has
+// waited for.
+double processorSeconds(int who) {
+    struct rusage usage {};
+    if (::getrusage(who, &usage) != 0) fail("getrusage");
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// `who` is RUSAGE_SELF for work done here, RUSAGE_CHILDREN for tools run.
+Timing timingOf(int who, const std::function<void()>& work) {
+    const double processorBefore = processorSeconds(who);
     const auto start = std::chrono::steady_clock::now();
     work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return Timing{elapsed, processorSeconds(who) - processorBefore};
 }
 
 void runTool(const std::string& tool, const std::vector<std::string>& arguments) {
@@ -80,15 +106,28 @@ void syncFolder(int folder) {
     if (::syncfs(folder) != 0) fail("syncfs");
 }
 
-// Every run on standard error, for a look at the spread.
-void reportRuns(const std::string& bench, const std::vector<double>& ours, const std::vector<double>& anchor) {
-    std::fprintf(stderr, "%s runs (ours / anchor):", bench.c_str());
-    for (size_t i = 0; i < ours.size() && i < anchor.size(); ++i)
-        std::fprintf(stderr, " %.3f/%.3f", ours[i], anchor[i]);
-    std::fprintf(stderr, "\n");
-}
+// Every run on standard error, for a look at the spread, then the figures
+// that the load skews less; the JSON line on standard output.
+void report(const std::string& bench, const std::vector<Timing>& ours, const std::string& anchor,
+            const std::vector<Timing>& anchors) {
+    std::vector<double> oursElapsed, anchorElapsed, oursProcessor, anchorProcessor, pairRatios;
+    std::fprintf(stderr, "%s runs, elapsed (ours / anchor):", bench.c_str());
+    for (size_t i = 0; i < ours.size() && i < anchors.size(); ++i) {
+        std::fprintf(stderr, " %.3f/%.3f", ours[i].elapsed, anchors[i].elapsed);
+        oursElapsed.push_back(ours[i].elapsed);
+        anchorElapsed.push_back(anchors[i].elapsed);
+        oursProcessor.push_back(ours[i].processor);
+        anchorProcessor.push_back(anchors[i].processor);
+        pairRatios.push_back(ours[i].elapsed / anchors[i].elapsed);
+    }
+    std::sort(pairRatios.begin(), pairRatios.end());
+    std::fprintf(stderr,
+                 "\n%s ratio of each run's pair: median %.3f, from %.3f to %.3f; processor seconds, median: "
+                 "%.4f / %.4f (ratio %.3f)\n",
+                 bench.c_str(), median(pairRatios), pairRatios.front(), pairRatios.back(), median(oursProcessor),
+                 median(anchorProcessor), median(oursProcessor) / median(anchorProcessor));
 
-void report(const std::string& bench, double value, const std::string& anchor, double anchorValue) {
+    const double value = median(oursElapsed), anchorValue = median(anchorElapsed);
     std::printf(
         "{\"bench\": \"%s\", \"metric\": \"seconds\", \"value\": %.6f, \"unit\": \"s\", \"anchor\": \"%s\", "
         "\"anchor_value\": %.6f, \"ratio\": %.4f}\n",
@@ -99,7 +138,7 @@ void report(const std::string& bench, double value, const std::string& anchor, d
 void benchRemove(const std::string& bench, const std::string& base, int runs) {
     UniqueFd folder(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder) fail("open " + base);
-    std::vector<double> ours, anchor;
+    std::vector<Timing> ours, anchor;
     for (int run = 0; run < runs; ++run) {
         for (int side = 0; side < 2; ++side) {
             const std::string name = "tree-" + std::to_string(run) + "-" + std::to_string(side);
@@ -107,13 +146,14 @@ void benchRemove(const std::string& bench, const std::string& base, int runs) {
             syncFolder(folder.get());
             // Alternate which side goes first, so neither always meets a fresher cache.
             if ((side == 0) == (run % 2 == 0))
-                ours.push_back(secondsOf([&] { AnchoredFiles::remove(name, base); }));
+                ours.push_back(timingOf(RUSAGE_SELF, [&] { AnchoredFiles::remove(name, base); }));
             else
-                anchor.push_back(secondsOf([&] { runTool("/bin/rm", {"-rf", PathText::joined(base, name)}); }));
+                anchor.push_back(timingOf(RUSAGE_CHILDREN, [&] {
+                    runTool("/bin/rm", {"-rf", PathText::joined(base, name)});
+                }));
         }
     }
-    reportRuns(bench, ours, anchor);
-    report(bench, median(ours), "rm -rf", median(anchor));
+    report(bench, ours, "rm -rf", anchor);
 }
 
 // 100 folders of 100 files (two levels of 10) into the Trash of a home folder
@@ -126,28 +166,27 @@ void benchTrash(const std::string& bench, const std::string& base, int runs) {
     UniqueFd folder(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder) fail("open " + base);
 
-    std::vector<double> ours, anchor;
+    std::vector<Timing> ours, anchor;
     for (int run = 0; run < runs; ++run) {
         for (int side = 0; side < 2; ++side) {
             const std::string name = "tree-" + std::to_string(run) + "-" + std::to_string(side);
             makeTree(folder.get(), name, 2, 10, 100);
             syncFolder(folder.get());
             if ((side == 0) == (run % 2 == 0)) {
-                ours.push_back(secondsOf([&] {
+                ours.push_back(timingOf(RUSAGE_SELF, [&] {
                     if (AnchoredFiles::moveToTrash(name, base, home, benchUser, benchGroup) != name)
                         throw std::runtime_error("unexpected name in the Trash");
                 }));
             } else {
                 const std::string landed = PathText::joined(trash, name);
-                anchor.push_back(secondsOf([&] {
+                anchor.push_back(timingOf(RUSAGE_CHILDREN, [&] {
                     runTool("/bin/mv", {PathText::joined(base, name), landed});
                     runTool("/bin/chown", {"-R", std::to_string(benchUser) + ":" + std::to_string(benchGroup), landed});
                 }));
             }
         }
     }
-    reportRuns(bench, ours, anchor);
-    report(bench, median(ours), "mv + chown -R", median(anchor));
+    report(bench, ours, "mv + chown -R", anchor);
 }
 
 }  // namespace
@@ -158,7 +197,7 @@ int main(int argc, char** argv) {
         return 64;
     }
     const std::string mode = argv[1], bench = argv[2], base = argv[3];
-    const int runs = argc == 5 ? std::max(1, std::atoi(argv[4])) : 5;
+    const int runs = argc == 5 ? std::max(1, std::atoi(argv[4])) : 11;
     try {
         if (mode == "remove")
             benchRemove(bench, base, runs);

@@ -2,6 +2,7 @@
 
 #include "shared/UniqueFd.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -58,6 +59,10 @@ bool isPlainName(std::string_view name) noexcept;
 // Opens a child directory of `parent` without following a link, and proves it
 // is the object identified by `expected` (EAGAIN otherwise).
 UniqueFd openChildDirectory(std::string_view name, int parent, FileIdentity expected);
+
+// The same, also giving the status of the folder opened, taken on its
+// descriptor.
+UniqueFd openChildDirectory(std::string_view name, int parent, FileIdentity expected, struct stat& status);
 
 // Failure whose operation is verb, a blank and the name (bytes up to the first
 // NUL, ill-formed UTF-8 replaced by U+FFFD).

@@ -29,12 +29,16 @@ bool isPlainName(std::string_view name) noexcept {
 }
 
 UniqueFd openChildDirectory(std::string_view name, int parent, FileIdentity expected) {
+    struct stat status;
+    return openChildDirectory(name, parent, expected, status);
+}
+
+UniqueFd openChildDirectory(std::string_view name, int parent, FileIdentity expected, struct stat& status) {
     const std::string entry(systemName(name));
     UniqueFd child(::openat(parent, entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!child) throw entryFailure("open", entry, errno);
 
     // The entry may have been replaced since the caller inspected it.
-    struct stat status;
     if (::fstat(child.get(), &status) != 0 || status.st_dev != expected.device || status.st_ino != expected.inode)
         throw entryFailure("open", entry, EAGAIN);
     return child;

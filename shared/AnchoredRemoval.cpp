@@ -1,13 +1,12 @@
 #include "shared/AnchoredFiles.h"
 #include "shared/AnchoredSystemCalls.h"
+#include "shared/EntryNames.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <memory>
 #include <optional>
 
 namespace AnchoredFiles {
@@ -19,27 +18,35 @@ namespace {
 struct Level {
     UniqueFd folder;
     std::string name;
-    std::vector<std::string> entries;
+    std::string entries;  // see EntryNames.h
     size_t next = 0;
 };
 
+// The listing of a folder to be emptied; a read error ends it with what was
+// read before, and fails it when nothing was.
+std::string entryNamesOf(int folder) {
+    std::string names;
+    if (SystemCalls::readEntryNames(folder, names) != 0 && names.empty()) throw Failure{"list", errno};
+    return names;
+}
+
 // Removes the entry when it is not a folder; opens and lists it when it is.
-std::optional<Level> removeOrOpen(const std::string& name, int folder, MountIdentity where) {
+std::optional<Level> removeOrOpen(const char* name, int folder, MountIdentity where) {
     // Most entries of a tree are files. The unlink that the inspection below
     // would lead to for them is tried first: the system refuses it for a
     // folder, so it removes exactly what the inspected path would remove, one
     // call per file instead of two. A folder, or any unlink that fails, takes
     // the inspected path, which reports the failure as it stands then.
-    if (SystemCalls::unlinkNonDirectory(folder, name.c_str()) == 0) return std::nullopt;
+    if (SystemCalls::unlinkNonDirectory(folder, name) == 0) return std::nullopt;
 
     struct stat status;
     uint64_t mount = 0;
-    if (SystemCalls::statusAndMount(folder, name.c_str(), status, mount) != 0) throw entryFailure("stat", name, errno);
+    if (SystemCalls::statusAndMount(folder, name, status, mount) != 0) throw entryFailure("stat", name, errno);
 
     if (!S_ISDIR(status.st_mode)) {
         // Without AT_REMOVEDIR unlinkat never removes a folder and never
         // follows a link: whatever this name holds now, no tree goes with it.
-        if (::unlinkat(folder, name.c_str(), 0) != 0) throw entryFailure("remove", name, errno);
+        if (::unlinkat(folder, name, 0) != 0) throw entryFailure("remove", name, errno);
         return std::nullopt;
     }
 
@@ -47,7 +54,7 @@ std::optional<Level> removeOrOpen(const std::string& name, int folder, MountIden
     if ((MountIdentity{status.st_dev, mount}) != where) throw entryFailure("remove", name, EXDEV);
 
     UniqueFd child = openChildDirectory(name, folder, FileIdentity{status.st_dev, status.st_ino});
-    std::vector<std::string> entries = listEntryNames(child.get());
+    std::string entries = entryNamesOf(child.get());
     return Level{std::move(child), name, std::move(entries)};
 }
 
@@ -69,7 +76,8 @@ void remove(std::string_view name, std::string_view holdingFolder) {
 // the call stack: however deep a tree is, the only limit is the descriptors
 // it holds open (one per level), and a failure at any depth closes them all.
 void removeEntry(std::string_view name, int folder, MountIdentity where) {
-    std::optional<Level> item = removeOrOpen(std::string(systemName(name)), folder, where);
+    const std::string entry(systemName(name));
+    std::optional<Level> item = removeOrOpen(entry.c_str(), folder, where);
     if (!item) return;
 
     std::vector<Level> levels;
@@ -77,7 +85,7 @@ void removeEntry(std::string_view name, int folder, MountIdentity where) {
     while (!levels.empty()) {
         Level& top = levels.back();
         if (top.next < top.entries.size()) {
-            std::optional<Level> sub = removeOrOpen(top.entries[top.next++], top.folder.get(), where);
+            std::optional<Level> sub = removeOrOpen(takeEntryName(top.entries, top.next), top.folder.get(), where);
             if (sub) levels.push_back(std::move(*sub));  // `top` is not used past this point
             continue;
         }
@@ -89,10 +97,10 @@ void removeEntry(std::string_view name, int folder, MountIdentity where) {
 }
 
 std::vector<std::string> listEntryNames(int folder) {
-    std::vector<std::string> names;
-    // A read error ends the listing with what was read before it.
-    if (SystemCalls::readEntryNames(folder, names) != 0 && names.empty()) throw Failure{"list", errno};
-    return names;
+    const std::string names = entryNamesOf(folder);
+    std::vector<std::string> list;
+    for (size_t at = 0; at < names.size();) list.emplace_back(takeEntryName(names, at));
+    return list;
 }
 
 }  // namespace AnchoredFiles

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 // The few system calls of the anchored file operations that differ between
 // platforms. Each answers like the call it stands for: -1 with errno set on
@@ -37,7 +36,7 @@ int unlinkNonDirectory(int folder, const char* name) noexcept;
 // or rename entries of the folder described by `status`.
 bool onlyOwnerMayChangeEntries(const struct stat& status) noexcept;
 
-// The device, inode, type, mode, link count and owner of the entry `name` of
+// The device, inode, type, mode, link count and owning user of the entry `name` of
 // `folder` (a final symbolic link itself), as fstatat with AT_SYMLINK_NOFOLLOW
 // gives them, or of `folder` itself when `name` is empty; `mount` receives the
 // identity of the mount the object is reached through. A bind mount of the
@@ -45,8 +44,9 @@ bool onlyOwnerMayChangeEntries(const struct stat& status) noexcept;
 int statusAndMount(int folder, const char* name, struct stat& status, uint64_t& mount) noexcept;
 
 // Appends to `names` the entry names of the directory `folder` ("." and ".."
-// left out), read from its start in directory order; the descriptor's read
-// position is left at the end.
-int readEntryNames(int folder, std::vector<std::string>& names);
+// left out), each followed by a NUL, read from its start in directory order;
+// the descriptor's read position is left at the end. After a failure `names`
+// holds the whole names read before it.
+int readEntryNames(int folder, std::string& names);
 
 }  // namespace AnchoredFiles::SystemCalls

@@ -1,5 +1,6 @@
 #include "shared/AnchoredFiles.h"
 #include "shared/AnchoredSystemCalls.h"
+#include "shared/EntryNames.h"
 #include "shared/PathText.h"
 
 #include <fcntl.h>
@@ -21,24 +22,22 @@ constexpr mode_t trashMode = 0700;
 struct HandOver {
     UniqueFd folder;
     bool sealed = false;
-    std::vector<std::string> entries;
+    std::string entries;  // see EntryNames.h
     size_t next = 0;
 };
 
-// Opens and lists a folder already judged by its identity.
-std::optional<HandOver> openForHandOver(const std::string& name, int folder, FileIdentity identity) {
+// Opens and lists a folder already judged by its identity. Whether it is
+// sealed is judged on the folder actually opened.
+std::optional<HandOver> openForHandOver(const char* name, int folder, FileIdentity identity, uid_t self) {
     try {
-        UniqueFd child = openChildDirectory(name, folder, identity);
         struct stat status;
-        if (::fstat(child.get(), &status) != 0) return std::nullopt;
-        const bool sealed = status.st_uid == ::geteuid() && SystemCalls::onlyOwnerMayChangeEntries(status);
-        std::vector<std::string> entries;
-        try {
-            entries = listEntryNames(child.get());
-        } catch (const Failure&) {
-            // An unreadable listing counts as an empty one.
-        }
-        return HandOver{std::move(child), sealed, std::move(entries)};
+        UniqueFd child = openChildDirectory(name, folder, identity, status);
+        const bool sealed = status.st_uid == self && SystemCalls::onlyOwnerMayChangeEntries(status);
+        HandOver item{std::move(child), sealed, {}, 0};
+        // An unreadable listing counts as an empty one, a broken one as what
+        // was read before the break.
+        (void)SystemCalls::readEntryNames(item.folder.get(), item.entries);
+        return item;
     } catch (const Failure&) {
         return std::nullopt;
     }
@@ -55,20 +54,20 @@ std::optional<HandOver> openForHandOver(const std::string& name, int folder, Fil
 // nobody but this process can change, the name cannot come to mean another
 // object, and the entry is judged and re-owned by name, without following a
 // link: two calls instead of four for most files of a tree.
-std::optional<HandOver> handOrOpen(const std::string& name, int folder, bool sealed, uid_t user, gid_t group,
+std::optional<HandOver> handOrOpen(const char* name, int folder, bool sealed, uid_t user, gid_t group, uid_t self,
                                    MountIdentity where, std::optional<FileIdentity> expected) {
     struct stat status;
     uint64_t mount = 0;
     if (sealed) {
-        if (SystemCalls::statusAndMount(folder, name.c_str(), status, mount) != 0 ||
+        if (SystemCalls::statusAndMount(folder, name, status, mount) != 0 ||
             (MountIdentity{status.st_dev, mount}) != where)
             return std::nullopt;
         if (!S_ISDIR(status.st_mode)) {
-            if (status.st_nlink == 1) (void)::fchownat(folder, name.c_str(), user, group, AT_SYMLINK_NOFOLLOW);
+            if (status.st_nlink == 1) (void)::fchownat(folder, name, user, group, AT_SYMLINK_NOFOLLOW);
             return std::nullopt;
         }
     } else {
-        UniqueFd entry(SystemCalls::openEntryItself(folder, name.c_str()));
+        UniqueFd entry(SystemCalls::openEntryItself(folder, name));
         if (!entry || SystemCalls::statusAndMount(entry.get(), "", status, mount) != 0 ||
             (MountIdentity{status.st_dev, mount}) != where)
             return std::nullopt;
@@ -80,7 +79,7 @@ std::optional<HandOver> handOrOpen(const std::string& name, int folder, bool sea
     }
     const FileIdentity identity{status.st_dev, status.st_ino};
     if (expected && *expected != identity) return std::nullopt;
-    return openForHandOver(name, folder, identity);
+    return openForHandOver(name, folder, identity, self);
 }
 
 // giveToUser, and when `expected` is set, only if the entry is that object.
@@ -90,8 +89,9 @@ std::optional<HandOver> handOrOpen(const std::string& name, int folder, bool sea
 // Best effort: running out of memory ends it like any other failure.
 void handOver(std::string_view name, int folder, uid_t user, gid_t group, MountIdentity where,
               std::optional<FileIdentity> expected) noexcept try {
-    std::optional<HandOver> item =
-        handOrOpen(std::string(systemName(name)), folder, false, user, group, where, expected);
+    const uid_t self = ::geteuid();
+    const std::string entry(systemName(name));
+    std::optional<HandOver> item = handOrOpen(entry.c_str(), folder, false, user, group, self, where, expected);
     if (!item) return;
 
     std::vector<HandOver> levels;
@@ -99,8 +99,8 @@ void handOver(std::string_view name, int folder, uid_t user, gid_t group, MountI
     while (!levels.empty()) {
         HandOver& top = levels.back();
         if (top.next < top.entries.size()) {
-            std::optional<HandOver> sub =
-                handOrOpen(top.entries[top.next++], top.folder.get(), top.sealed, user, group, where, std::nullopt);
+            std::optional<HandOver> sub = handOrOpen(takeEntryName(top.entries, top.next), top.folder.get(), top.sealed,
+                                                     user, group, self, where, std::nullopt);
             if (sub) levels.push_back(std::move(*sub));  // `top` is not used past this point
             continue;
         }

@@ -44,8 +44,7 @@ bool onlyOwnerMayChangeEntries(const struct stat& status) noexcept {
 }
 
 int statusAndMount(int folder, const char* name, struct stat& status, uint64_t& mount) noexcept {
-    constexpr unsigned needed =
-        STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_GID | STATX_INO | STATX_MNT_ID;
+    constexpr unsigned needed = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_MNT_ID;
     struct statx extended {};
     const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (name[0] == '\0' ? AT_EMPTY_PATH : 0);
     if (::statx(folder, name, flags, needed, &extended) != 0) return -1;
@@ -60,28 +59,30 @@ int statusAndMount(int folder, const char* name, struct stat& status, uint64_t& 
     status.st_mode = extended.stx_mode;
     status.st_nlink = extended.stx_nlink;
     status.st_uid = extended.stx_uid;
-    status.st_gid = extended.stx_gid;
     mount = extended.stx_mnt_id;
     return 0;
 }
 
-int readEntryNames(int folder, std::vector<std::string>& names) {
+int readEntryNames(int folder, std::string& names) {
     if (::lseek(folder, 0, SEEK_SET) != 0) return -1;
-    // Room for a few hundred entries a call; the system never splits one.
-    std::vector<std::byte> buffer(32 * 1024);
+    // Room for a few hundred entries a call; the system never splits one. On
+    // the stack: a listing per folder costs no allocation and no clearing.
+    alignas(dirent64) std::byte buffer[32 * 1024];
     for (;;) {
-        const ssize_t filled = ::getdents64(folder, buffer.data(), buffer.size());
+        const ssize_t filled = ::getdents64(folder, buffer, sizeof buffer);
         if (filled < 0) return -1;
         if (filled == 0) return 0;
         for (size_t at = 0; at + offsetof(dirent64, d_name) < static_cast<size_t>(filled);) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer.data() + at);
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
             if (entry->d_reclen <= offsetof(dirent64, d_name) || at + entry->d_reclen > static_cast<size_t>(filled))
                 break;
             const char* name = entry->d_name;
             const size_t length = ::strnlen(name, entry->d_reclen - offsetof(dirent64, d_name));
             at += entry->d_reclen;
-            if ((length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.')) continue;
-            names.emplace_back(name, length);
+            if (length == 0 || (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.'))
+                continue;
+            names.append(name, length);
+            names.push_back('\0');
         }
     }
 }
