@@ -7,8 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 namespace AnchoredFiles {
 
@@ -82,31 +85,59 @@ std::optional<HandOver> handOrOpen(const char* name, int folder, bool sealed, ui
     return openForHandOver(name, folder, identity, self);
 }
 
+// Hands over the entries of `root` (opened and listed) from the `first` on,
+// every `stride`-th, each folder after its contents. Best effort: running out
+// of memory ends it like any other failure.
+void handOverEntries(const HandOver& root, size_t first, size_t stride, uid_t user, gid_t group, uid_t self,
+                     MountIdentity where) noexcept try {
+    std::vector<HandOver> levels;
+    for (size_t at = 0, index = 0; at < root.entries.size(); ++index) {
+        const char* name = takeEntryName(root.entries, at);
+        if (index % stride != first) continue;
+        std::optional<HandOver> item = handOrOpen(name, root.folder.get(), root.sealed, user, group, self, where, {});
+        if (item) levels.push_back(std::move(*item));
+        while (!levels.empty()) {
+            HandOver& top = levels.back();
+            if (top.next < top.entries.size()) {
+                std::optional<HandOver> sub = handOrOpen(takeEntryName(top.entries, top.next), top.folder.get(),
+                                                         top.sealed, user, group, self, where, std::nullopt);
+                if (sub) levels.push_back(std::move(*sub));  // `top` is not used past this point
+                continue;
+            }
+            (void)::fchown(top.folder.get(), user, group);
+            levels.pop_back();
+        }
+    }
+} catch (...) {
+}
+
 // giveToUser, and when `expected` is set, only if the entry is that object.
 // A folder is re-owned after its contents: while its entries are handed
 // over it still belongs to whoever owned it, so the user cannot slip
 // anything into it meanwhile.
-// Best effort: running out of memory ends it like any other failure.
+//
+// A folder's entries are shared out between this thread and one more, each
+// with a subtree of its own: the calls a file takes (its status, then the
+// change of owner) are the whole cost of a large tree, and they run side by
+// side. The second thread is joined before the folder itself is re-owned;
+// without one, this thread takes every entry.
 void handOver(std::string_view name, int folder, uid_t user, gid_t group, MountIdentity where,
               std::optional<FileIdentity> expected) noexcept try {
     const uid_t self = ::geteuid();
     const std::string entry(systemName(name));
-    std::optional<HandOver> item = handOrOpen(entry.c_str(), folder, false, user, group, self, where, expected);
+    const std::optional<HandOver> item = handOrOpen(entry.c_str(), folder, false, user, group, self, where, expected);
     if (!item) return;
-
-    std::vector<HandOver> levels;
-    levels.push_back(std::move(*item));
-    while (!levels.empty()) {
-        HandOver& top = levels.back();
-        if (top.next < top.entries.size()) {
-            std::optional<HandOver> sub = handOrOpen(takeEntryName(top.entries, top.next), top.folder.get(), top.sealed,
-                                                     user, group, self, where, std::nullopt);
-            if (sub) levels.push_back(std::move(*sub));  // `top` is not used past this point
-            continue;
+    std::thread other;
+    if (std::count(item->entries.begin(), item->entries.end(), '\0') > 1) {
+        try {
+            other = std::thread(handOverEntries, std::cref(*item), 1, 2, user, group, self, where);
+        } catch (const std::system_error&) {
+            // No thread to spare: this one takes every entry.
         }
-        (void)::fchown(top.folder.get(), user, group);
-        levels.pop_back();
     }
+    handOverEntries(*item, 0, other.joinable() ? 2 : 1, user, group, self, where);
+    if (other.joinable()) other.join();
+    (void)::fchown(item->folder.get(), user, group);
 } catch (...) {
 }
 
