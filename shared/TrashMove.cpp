@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <system_error>
@@ -128,7 +127,7 @@ void handOver(std::string_view name, int folder, uid_t user, gid_t group, MountI
     const std::optional<HandOver> item = handOrOpen(entry.c_str(), folder, false, user, group, self, where, expected);
     if (!item) return;
     std::thread other;
-    if (std::count(item->entries.begin(), item->entries.end(), '\0') > 1) {
+    if (item->entries.find('\0') + 1 < item->entries.size()) {  // a second entry follows the first
         try {
             other = std::thread(handOverEntries, std::cref(*item), 1, 2, user, group, self, where);
         } catch (const std::system_error&) {
