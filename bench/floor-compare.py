@@ -32,8 +32,8 @@ finally:
 # Every run on standard error, for a look at the spread, then the figures.
 for key, unit, metric in figures_wanted:
     pairs = list(zip((f[key] for f in figures["helper"]), (f[key] for f in figures["floor"])))
-    ratios = sorted(ours / floor for ours, floor in pairs)
-    print(f"{bench} {metric} runs (helper / floor):", " ".join(f"{ours:g}/{floor:g}" for ours, floor in pairs),
+    ratios = sorted(ours / anchor for ours, anchor in pairs)
+    print(f"{bench} {metric} runs (helper / floor):", " ".join(f"{ours:g}/{anchor:g}" for ours, anchor in pairs),
           file=sys.stderr)
     print(f"{bench} {metric} ratio of each run's pair: median {statistics.median(ratios):.3f},"
           f" from {ratios[0]:.3f} to {ratios[-1]:.3f}", file=sys.stderr)
