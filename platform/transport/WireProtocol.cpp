@@ -97,9 +97,9 @@ uint64_t putArgument(Plist::Writer& writer, const Argument& argument) {
     return std::visit(Visitor{writer}, argument);
 }
 
-// Fills in the header of a frame whose body has been appended after it.
-void putHeader(std::string& frame) {
-    const uint64_t length = frame.size() - headerLength;
+// Fills in the header of a frame of `size` bytes whose body follows it.
+void putHeader(char* frame, std::size_t size) {
+    const uint64_t length = size - headerLength;
     for (std::size_t i = 0; i < headerLength; ++i) frame[i] = static_cast<char>((length >> (8 * (3 - i))) & 0xff);
 }
 
@@ -155,8 +155,7 @@ bool encodeShortReply(uint64_t id, const ReplyValue& value, std::string& frame) 
     char trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 4};
     trailer[31] = static_cast<char>(tableAt);
     put(trailer, sizeof trailer);
-    const std::size_t length = static_cast<std::size_t>(at - bytes) - headerLength;
-    for (std::size_t i = 0; i < headerLength; ++i) bytes[i] = static_cast<char>(length >> (8 * (headerLength - 1 - i)));
+    putHeader(bytes, static_cast<std::size_t>(at - bytes));
     frame.assign(bytes, static_cast<std::size_t>(at - bytes));
     return true;
 }
@@ -186,7 +185,7 @@ std::string encodeRequest(const Request& request) {
     for (const auto& argument : request.arguments) items.push_back(putArgument(writer, argument));
     entries[5] = writer.putArray(items);
     writer.finish(writer.putDictionary(entries));
-    putHeader(frame);
+    putHeader(frame.data(), frame.size());
     return frame;
 }
 
@@ -225,7 +224,7 @@ void encodeReply(uint64_t id, const ReplyValue& value, std::string& frame) {
         }
     }
     writer.finish(writer.putDictionary(std::span(entries, hasReply ? 4 : 2)));
-    putHeader(frame);
+    putHeader(frame.data(), frame.size());
 }
 
 std::string encodeReply(const Reply& reply) {
