@@ -89,35 +89,56 @@ int latency(const std::string& socketPath, long count) {
     return 0;
 }
 
+// Each connection's count of answers, on a cache line of its own: the threads
+// that count run on different processors.
+struct alignas(64) AnswerCount {
+    std::atomic<long> value{0};
+};
+
+// Besides the whole run's rate, the rate of each half second ("windows"): how
+// long the connections took to settle shows there.
 int throughput(const std::string& socketPath, int connections, long milliseconds, int inFlight) {
+    constexpr auto window = std::chrono::milliseconds(500);
     std::atomic<bool> stop{false};
-    std::atomic<long> answered{0};
+    std::vector<AnswerCount> answered(static_cast<std::size_t>(connections));
+    const auto answeredSoFar = [&answered] {
+        long sum = 0;
+        for (const auto& count : answered) sum += count.value.load(std::memory_order_relaxed);
+        return sum;
+    };
     std::vector<std::thread> clients;
-    for (int c = 0; c < connections; ++c) {
-        clients.emplace_back([&] {
+    for (auto& count : answered) {
+        clients.emplace_back([&stop, &socketPath, &count, inFlight] {
             UniqueFd fd = connectTo(socketPath);
             FrameStream::Reader reader(fd.get());
             uint64_t id = 0;
-            std::string window;
-            for (int i = 0; i < inFlight; ++i) window += versionFrame(++id);
-            if (!FrameStream::writeAll(fd.get(), window)) fail("write");
-            long mine = 0;
+            std::string frames;
+            for (int i = 0; i < inFlight; ++i) frames += versionFrame(++id);
+            if (!FrameStream::writeAll(fd.get(), frames)) fail("write");
             while (!stop.load(std::memory_order_relaxed)) {
                 expectVersion(reader);
-                ++mine;
+                count.value.store(count.value.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
                 if (!FrameStream::writeAll(fd.get(), versionFrame(++id))) fail("write");
             }
             for (int i = 0; i < inFlight; ++i) expectVersion(reader);
-            answered += mine;
         });
     }
     const auto start = Clock::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    const auto end = start + std::chrono::milliseconds(milliseconds);
+    std::string windows;
+    long before = 0;
+    for (auto next = start + window; next <= end; next += window) {
+        std::this_thread::sleep_until(next);
+        const long now = answeredSoFar();
+        windows += (windows.empty() ? "" : ", ") + std::to_string((now - before) * 1000 / window.count());
+        before = now;
+    }
+    std::this_thread::sleep_until(end);
     stop = true;
     const std::chrono::duration<double> took = Clock::now() - start;
     for (auto& client : clients) client.join();
-    std::printf("{\"requests_per_second\": %.0f, \"connections\": %d, \"in_flight\": %d}\n",
-                static_cast<double>(answered.load()) / took.count(), connections, inFlight);
+    std::printf("{\"requests_per_second\": %.0f, \"connections\": %d, \"in_flight\": %d, \"windows\": [%s]}\n",
+                static_cast<double>(answeredSoFar()) / took.count(), connections, inFlight, windows.c_str());
     return 0;
 }
 

@@ -30,6 +30,11 @@ finally:
     floor.wait()
 
 # Every run on standard error, for a look at the spread, then the figures.
+for who in ("helper", "floor"):
+    for run, figure in enumerate(figures[who], 1):
+        if "windows" in figure:
+            print(f"{bench} {who} run {run}, requests a second in each half second:",
+                  " ".join(str(w) for w in figure["windows"]), file=sys.stderr)
 for key, unit, metric in figures_wanted:
     pairs = list(zip((f[key] for f in figures["helper"]), (f[key] for f in figures["floor"])))
     ratios = sorted(ours / anchor for ours, anchor in pairs)
