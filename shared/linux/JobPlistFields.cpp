@@ -69,17 +69,19 @@ std::optional<std::string> utf8Text(std::string_view bytes) {
 
 // The one reader of job plists: binary lists within the object budget, and
 // text lists in any of the encodings above. Nothing when the bytes are none
-// of these or do not parse.
+// of these or do not parse. The budget is judged on the bytes libplist is
+// given, so a binary list behind a byte-order mark is judged too.
 Plist readPropertyList(std::string_view bytes) {
-    plist_t root = nullptr;
-    if (bytes.starts_with("bplist")) {
-        if (!PlistShape::isWithinObjectBudget(bytes, LaunchJobFacts::plistObjectBudget)) return nullptr;
-        plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-        return Plist(root);
+    std::optional<std::string> text;
+    if (!bytes.starts_with("bplist")) {
+        text = utf8Text(bytes);
+        if (!text) return nullptr;
+        bytes = *text;
     }
-    const auto text = utf8Text(bytes);
-    if (!text) return nullptr;
-    plist_from_memory(text->data(), static_cast<uint32_t>(text->size()), &root);
+    if (bytes.starts_with("bplist") && !PlistShape::isWithinObjectBudget(bytes, LaunchJobFacts::plistObjectBudget))
+        return nullptr;
+    plist_t root = nullptr;
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     return Plist(root);
 }
 

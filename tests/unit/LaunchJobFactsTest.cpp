@@ -73,9 +73,12 @@ TEST(LaunchJobPlist, LabelAndProgramInEveryEncoding) {
     for (const std::string& bytes : {xmlPlist("<array><string>Label</string></array>"), std::string("Label = x\n"),
                                      chainedPlist("cut", 2, 1).substr(0, 40), std::string()})
         EXPECT_EQ(LaunchJobFacts::parsePlist(bytes), Fields{}) << bytes.substr(0, 40);
-    // Binary lists; containers referred to twice at every level are read within the object budget only.
-    EXPECT_EQ(LaunchJobFacts::parsePlist(chainedPlist("fits", 17, 2)).label, "fits");
-    EXPECT_EQ(LaunchJobFacts::parsePlist(chainedPlist("over", 18, 2)).label, std::nullopt);
+    // Binary lists, also behind a byte-order mark; containers referred to twice at every level are read
+    // within the object budget only.
+    for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
+        EXPECT_EQ(LaunchJobFacts::parsePlist(mark + chainedPlist("fits", 17, 2)).label, "fits");
+        EXPECT_EQ(LaunchJobFacts::parsePlist(mark + chainedPlist("over", 18, 2)).label, std::nullopt);
+    }
 }
 
 TEST(LaunchJobPlist, DeepNestingIsReadOnAStackOfItsOwn) {
